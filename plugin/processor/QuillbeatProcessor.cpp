@@ -1,0 +1,88 @@
+#include "QuillbeatProcessor.h"
+
+#include "../editor/QuillbeatEditor.h"
+
+QuillbeatProcessor::QuillbeatProcessor()
+    : AudioProcessor (BusesProperties()
+                          .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true))
+{
+}
+
+const juce::String QuillbeatProcessor::getName() const { return "Quillbeat"; }
+
+void QuillbeatProcessor::prepareToPlay (double, int) {}
+void QuillbeatProcessor::releaseResources() {}
+
+void QuillbeatProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
+{
+    // Audio passes through untouched: the host's buffer already holds the input.
+    transport.capture (getPlayHead());
+}
+
+bool QuillbeatProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto output = layouts.getMainOutputChannelSet();
+
+    if (output != juce::AudioChannelSet::mono() && output != juce::AudioChannelSet::stereo())
+        return false;
+
+    return layouts.getMainInputChannelSet() == output;
+}
+
+bool QuillbeatProcessor::acceptsMidi() const { return false; }
+bool QuillbeatProcessor::producesMidi() const { return false; }
+bool QuillbeatProcessor::isMidiEffect() const { return false; }
+double QuillbeatProcessor::getTailLengthSeconds() const { return 0.0; }
+
+int QuillbeatProcessor::getNumPrograms() { return 1; }
+int QuillbeatProcessor::getCurrentProgram() { return 0; }
+void QuillbeatProcessor::setCurrentProgram (int) {}
+const juce::String QuillbeatProcessor::getProgramName (int) { return {}; }
+void QuillbeatProcessor::changeProgramName (int, const juce::String&) {}
+
+bool QuillbeatProcessor::hasEditor() const { return true; }
+juce::AudioProcessorEditor* QuillbeatProcessor::createEditor() { return new QuillbeatEditor (*this); }
+
+void QuillbeatProcessor::setWindowSize (int width, int height) noexcept
+{
+    windowWidth.store (width, std::memory_order_relaxed);
+    windowHeight.store (height, std::memory_order_relaxed);
+}
+
+juce::String QuillbeatProcessor::getWebState() const
+{
+    const std::scoped_lock lock (stateLock);
+    return webState;
+}
+
+void QuillbeatProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    quillbeat::SessionState state;
+    {
+        const std::scoped_lock lock (stateLock);
+        state.windowWidth = getWindowWidth();
+        state.windowHeight = getWindowHeight();
+        state.webState = webState;
+    }
+
+    const auto json = quillbeat::encodeSessionState (state);
+    destData.append (json.toRawUTF8(), json.getNumBytesAsUTF8());
+}
+
+void QuillbeatProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    const auto state = quillbeat::decodeSessionState (data, sizeInBytes);
+
+    if (! state.has_value())
+        return;
+
+    const std::scoped_lock lock (stateLock);
+    setWindowSize (state->windowWidth, state->windowHeight);
+    webState = state->webState;
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new QuillbeatProcessor();
+}

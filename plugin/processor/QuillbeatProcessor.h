@@ -1,0 +1,64 @@
+#pragma once
+
+#include "SessionState.h"
+#include "TransportSnapshot.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <atomic>
+#include <mutex>
+
+class QuillbeatProcessor final : public juce::AudioProcessor
+{
+public:
+    QuillbeatProcessor();
+
+    const juce::String getName() const override;
+
+    void prepareToPlay (double sampleRate, int maximumBlockSize) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    using juce::AudioProcessor::processBlock;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    double getTailLengthSeconds() const override;
+
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+
+    bool hasEditor() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    // One reading of the host transport; safe on any thread, lock-free.
+    quillbeat::TransportReading readTransport() const noexcept { return transport.read(); }
+
+    // The editor's size, kept for the saved state. Any thread.
+    int getWindowWidth() const noexcept { return windowWidth.load (std::memory_order_relaxed); }
+    int getWindowHeight() const noexcept { return windowHeight.load (std::memory_order_relaxed); }
+    void setWindowSize (int width, int height) noexcept;
+
+    juce::String getWebState() const;
+
+private:
+    // The page-state text is written by state loads on a host thread of the
+    // host's choosing; the lock keeps a load and a save from interleaving.
+    // Never taken on the audio thread.
+    mutable std::mutex stateLock;
+    juce::String webState;
+    std::atomic<int> windowWidth { quillbeat::SessionState {}.windowWidth };
+    std::atomic<int> windowHeight { quillbeat::SessionState {}.windowHeight };
+
+    quillbeat::TransportSnapshot transport;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuillbeatProcessor)
+};

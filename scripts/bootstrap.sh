@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Installs what building and testing Quillbeat needs: Debian packages and a
+# JUCE 8 source tree. Safe to run again; silent when everything is in place.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cache="$repo/.cache"
+
+if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+
+packages=(
+    build-essential cmake ninja-build ccache pkg-config git dpkg-dev xz-utils
+    libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev
+    libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
+    libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
+    libxcomposite-dev libxrender-dev
+    xvfb xauth libgtest-dev googletest locales
+)
+
+install_packages() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    echo "bootstrap: installing ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The Debian mirror this machine already uses, read from its own apt setup.
+debian_mirror() {
+    apt-get --print-uris update 2>/dev/null \
+        | sed -n "s|^'\(.*\)/dists/[a-z]*/InRelease'.*|\1|p" \
+        | grep -v -- '-security' | head -n 1
+}
+
+# JUCE 8 from Debian 13's source package, fetched through a private apt
+# configuration so the machine's own apt state is left alone.
+fetch_juce() {
+    local juce_link="$cache/juce"
+    if [ -f "$juce_link/CMakeLists.txt" ]; then return; fi
+
+    local mirror
+    mirror=$(debian_mirror)
+    if [ -z "$mirror" ]; then
+        echo "bootstrap: no Debian mirror found in this machine's apt configuration" >&2
+        exit 1
+    fi
+
+    local apt_dir="$cache/apt"
+    mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$apt_dir/sources.list.d" "$apt_dir/src"
+    printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s trixie main\n' "$mirror" \
+        > "$apt_dir/sources.list"
+    local opts=(
+        -o "Dir::Etc::SourceList=$apt_dir/sources.list"
+        -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
+        -o "Dir::State::Lists=$apt_dir/lists"
+        -o "Dir::Cache=$apt_dir"
+        -o "Dir::Cache::Archives=$apt_dir/archives"
+        -o "Debug::NoLocking=1"
+    )
+    echo "bootstrap: fetching Debian's JUCE source package (trixie) from $mirror"
+    apt-get "${opts[@]}" -qq update
+    rm -rf "$apt_dir/src" && mkdir -p "$apt_dir/src"
+    (cd "$apt_dir/src" && apt-get "${opts[@]}" -qq source juce >/dev/null)
+
+    local tree
+    tree=$(find "$apt_dir/src" -mindepth 1 -maxdepth 1 -type d -name 'juce-*' | head -n 1)
+    local version
+    version=$(sed -n 's/^project(JUCE VERSION \([0-9.]*\).*/\1/p' "$tree/CMakeLists.txt" 2>/dev/null || true)
+    case "$version" in
+        8.*) ;;
+        *) echo "bootstrap: expected JUCE 8.x from Debian's juce source package, found '${version:-nothing}' in ${tree:-no tree}" >&2
+           exit 1 ;;
+    esac
+    ln -sfn "$tree" "$juce_link"
+    echo "bootstrap: JUCE $version at $juce_link"
+}
+
+install_packages
+fetch_juce
