@@ -60,6 +60,8 @@ fetch_juce() {
         -o "Dir::Cache::Archives=$apt_dir/archives"
         -o "Debug::NoLocking=1"
     )
+    # As root, apt would hand downloads to its unprivileged user, who cannot write here.
+    [ "$(id -u)" -eq 0 ] && opts+=(-o "APT::Sandbox::User=root")
     echo "bootstrap: fetching Debian's JUCE source package (trixie) from $mirror"
     apt-get "${opts[@]}" -qq update
     rm -rf "$apt_dir/src" && mkdir -p "$apt_dir/src"
