@@ -80,5 +80,13 @@ fetch_juce() {
     echo "bootstrap: JUCE $version at $juce_link"
 }
 
+# A comma-decimal locale, so tests can prove the page's numbers ignore the user's locale.
+ensure_test_locale() {
+    locale -a 2>/dev/null | grep -qx 'de_DE.utf8' && return
+    echo "bootstrap: creating the de_DE.UTF-8 locale"
+    "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
+}
+
 install_packages
+ensure_test_locale
 fetch_juce
