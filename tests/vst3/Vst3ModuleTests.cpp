@@ -140,6 +140,13 @@ protected:
     static inline IPtr<HostApplication> host;
 };
 
+TEST_F (Vst3Module, BundleCarriesItsModuleInfo)
+{
+    const auto path = VST3::Hosting::Module::getModuleInfoPath (QUILLBEAT_VST3_BUNDLE);
+    ASSERT_TRUE ((bool) path);
+    EXPECT_NE (path->find ("Quillbeat.vst3/Contents/Resources/moduleinfo.json"), std::string::npos) << *path;
+}
+
 TEST_F (Vst3Module, FactoryNamesTheVendor)
 {
     const auto info = factory().info();
