@@ -9,7 +9,7 @@ cache="$repo/.cache"
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 
 packages=(
-    build-essential cmake ninja-build ccache pkg-config git dpkg-dev xz-utils
+    build-essential cmake ninja-build ccache pkg-config git dpkg-dev xz-utils patch
     libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev
     libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
@@ -37,9 +37,9 @@ debian_mirror() {
 
 # JUCE 8 from Debian 13's source package, fetched through a private apt
 # configuration so the machine's own apt state is left alone.
-fetch_juce() {
-    local juce_link="$cache/juce"
-    if [ -f "$juce_link/CMakeLists.txt" ]; then return; fi
+download_juce_source() {
+    local apt_dir="$cache/apt"
+    ls "$apt_dir"/src/juce_*.dsc >/dev/null 2>&1 && return
 
     local mirror
     mirror=$(debian_mirror)
@@ -48,7 +48,6 @@ fetch_juce() {
         exit 1
     fi
 
-    local apt_dir="$cache/apt"
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$apt_dir/sources.list.d" "$apt_dir/src"
     printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s trixie main\n' "$mirror" \
         > "$apt_dir/sources.list"
@@ -62,22 +61,49 @@ fetch_juce() {
     )
     # As root, apt would hand downloads to its unprivileged user, who cannot write here.
     [ "$(id -u)" -eq 0 ] && opts+=(-o "APT::Sandbox::User=root")
+
     echo "bootstrap: fetching Debian's JUCE source package (trixie) from $mirror"
     apt-get "${opts[@]}" -qq update
-    rm -rf "$apt_dir/src" && mkdir -p "$apt_dir/src"
-    (cd "$apt_dir/src" && apt-get "${opts[@]}" -qq source juce >/dev/null)
+    (cd "$apt_dir/src" && apt-get "${opts[@]}" -qq --download-only source juce >/dev/null)
+}
 
-    local tree
-    tree=$(find "$apt_dir/src" -mindepth 1 -maxdepth 1 -type d -name 'juce-*' | head -n 1)
+# Unpacks the source package (Debian's patches applied) and applies ours on
+# top. A tree whose stamp does not match the current patch series is unpacked
+# afresh, so the series always applies to a pristine tree.
+prepare_juce_tree() {
+    local src="$cache/apt/src" tree="$cache/apt/src/tree"
+    local stamp="$tree/.quillbeat-patches"
+    local series
+    series=$(cat "$repo"/patches/juce/*.patch 2>/dev/null | sha256sum | cut -d' ' -f1)
+
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$series" ] && [ -L "$cache/juce" ]; then
+        return
+    fi
+
+    echo "bootstrap: unpacking JUCE and applying patches/juce"
+    rm -rf "$tree"
+    # apt has already checked the files against the archive's signed index.
+    dpkg-source --no-check -x "$(ls "$src"/juce_*.dsc | head -n 1)" "$tree" >/dev/null
+
     local version
     version=$(sed -n 's/^project(JUCE VERSION \([0-9.]*\).*/\1/p' "$tree/CMakeLists.txt" 2>/dev/null || true)
     case "$version" in
         8.*) ;;
-        *) echo "bootstrap: expected JUCE 8.x from Debian's juce source package, found '${version:-nothing}' in ${tree:-no tree}" >&2
+        *) echo "bootstrap: expected JUCE 8.x from Debian's juce source package, found '${version:-nothing}'" >&2
            exit 1 ;;
     esac
-    ln -sfn "$tree" "$juce_link"
-    echo "bootstrap: JUCE $version at $juce_link"
+
+    for patch in "$repo"/patches/juce/*.patch; do
+        [ -e "$patch" ] || continue
+        if ! patch -d "$tree" -p1 --forward --batch --silent < "$patch"; then
+            echo "bootstrap: $(basename "$patch") no longer applies to JUCE $version; update patches/juce" >&2
+            exit 1
+        fi
+    done
+
+    echo "$series" > "$stamp"
+    ln -sfn "$tree" "$cache/juce"
+    echo "bootstrap: JUCE $version with $(ls "$repo"/patches/juce/*.patch 2>/dev/null | wc -l) patch(es) at $cache/juce"
 }
 
 # A comma-decimal locale, so tests can prove the page's numbers ignore the user's locale.
@@ -89,4 +115,5 @@ ensure_test_locale() {
 
 install_packages
 ensure_test_locale
-fetch_juce
+download_juce_source
+prepare_juce_tree

@@ -1,8 +1,19 @@
 #include "QuillbeatEditor.h"
 
-#include "../processor/QuillbeatProcessor.h"
+#include "ResourceProvider.h"
 
-QuillbeatEditor::QuillbeatEditor (QuillbeatProcessor& p)
+#include <bridge/TransportMessage.h>
+#include <processor/QuillbeatProcessor.h>
+
+namespace
+{
+juce::File quillbeatDataFolder()
+{
+    return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Quillbeat");
+}
+} // namespace
+
+QuillbeatEditor::QuillbeatEditor (QuillbeatProcessor& p, WebViewFactory makeWebView)
     : AudioProcessorEditor (p), processor (p)
 {
     using Limits = quillbeat::SessionState;
@@ -18,19 +29,165 @@ QuillbeatEditor::QuillbeatEditor (QuillbeatProcessor& p)
     setResizeLimits (Limits::minWidth, Limits::minHeight, Limits::maxWidth, Limits::maxHeight);
     setWantsKeyboardFocus (true);
     setOpaque (true);
+
+    try
+    {
+        webRoot = quillbeatDataFolder().getChildFile ("web");
+        webRoot.createDirectory();
+        webRoot.getChildFile ("assets").createDirectory();
+
+        createWebView (makeWebView);
+        startTimer (500);
+    }
+    catch (...)
+    {
+        // A view created before the failure stays a child with no size, so
+        // the fallback message painted behind it remains visible.
+        webViewFailed = true;
+    }
 }
 
 QuillbeatEditor::~QuillbeatEditor()
 {
+    stopTimer();
     processor.setWindowSize (getWidth(), getHeight());
+    webView.reset();
+}
+
+void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
+{
+    const auto engineDataFolder = quillbeatDataFolder().getChildFile ("WebView2");
+    engineDataFolder.createDirectory();
+
+    // Inside a plug-in this names the plug-in's own module, not the host.
+    const auto engineLoader = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
+                                  .getParentDirectory()
+                                  .getChildFile ("WebView2Loader.dll");
+
+    using Options = juce::WebBrowserComponent::Options;
+    const auto options =
+        Options {}
+            .withBackend (Options::Backend::webview2)
+            .withNativeIntegrationEnabled()
+            .withKeepPageLoadedWhenBrowserIsHidden()
+            .withWinWebView2Options (Options::WinWebView2 {}
+                                         .withUserDataFolder (engineDataFolder)
+                                         .withDLLLocation (engineLoader))
+            .withNativeFunction ("getTransport",
+                                 [&processor = processor] (const juce::Array<juce::var>&,
+                                                           juce::WebBrowserComponent::NativeFunctionCompletion completion)
+                                 {
+                                     completion (quillbeat::buildTransportObject (processor.readTransport()));
+                                 })
+            .withUserScript (startupScript)
+            .withResourceProvider ([&processor = processor, root = webRoot] (const juce::String& path)
+                                   {
+                                       return quillbeat::serveResource (root, processor, path);
+                                   });
+
+    webView = makeWebView ? makeWebView (options) : std::make_unique<juce::WebBrowserComponent> (options);
+    addAndMakeVisible (*webView);
+
+    if (webRoot.getChildFile ("index.html").existsAsFile())
+        webView->goToURL (juce::WebBrowserComponent::getResourceProviderRoot());
+    else
+        webView->goToURL (devServerAddress);
+}
+
+void QuillbeatEditor::timerCallback()
+{
+    if (layoutNudged)
+    {
+        pushTransportToPage();
+        return;
+    }
+
+    stopTimer();
+    layoutNudged = true;
+
+    try
+    {
+        if (webView != nullptr)
+        {
+            // The embedded view only lays itself out properly after a real
+            // size change, so it first gets a size just short of the editor
+            // and the full size a moment later.
+            webView->setBounds (1, 1, juce::jmax (0, getWidth() - 2), juce::jmax (0, getHeight() - 2));
+
+            juce::Timer::callAfterDelay (100, [editor = SafePointer<QuillbeatEditor> (this)]
+            {
+                if (editor != nullptr && editor->webView != nullptr)
+                    editor->webView->setBounds (0, 0, editor->getWidth(), editor->getHeight());
+            });
+        }
+    }
+    catch (...)
+    {
+    }
+
+    startTimer (250);
+}
+
+void QuillbeatEditor::pushTransportToPage()
+{
+    if (webView == nullptr)
+        return;
+
+    try
+    {
+        const auto reading = processor.readTransport();
+
+        // Always with a callback: on Linux a call without one shifts the
+        // framework's queue of pending results onto later calls.
+        webView->evaluateJavascript (quillbeat::buildTransportScript (reading, quillbeat::TransportScriptVariant::timer),
+                                     [] (juce::WebBrowserComponent::EvaluationResult) {});
+        webView->emitEventIfBrowserIsVisible ("transportUpdate", quillbeat::buildTransportObject (reading, "Event"));
+    }
+    catch (...)
+    {
+        // Dropped for this tick; the next one tries again.
+    }
+}
+
+void QuillbeatEditor::resized()
+{
+    if (webView != nullptr)
+        webView->setBounds (getLocalBounds());
+
+    processor.setWindowSize (getWidth(), getHeight());
+}
+
+bool QuillbeatEditor::keyPressed (const juce::KeyPress&)
+{
+    // Keys stay with the page; none reach the host through the editor.
+    return true;
+}
+
+juce::String QuillbeatEditor::fallbackMessage()
+{
+    return juce::StringArray { "WebView2 could not be initialised.",
+                               "",
+                               "Please ensure the Microsoft WebView2 Runtime is installed:",
+                               "https://developer.microsoft.com/microsoft-edge/webview2/",
+                               "",
+                               "Then restart your DAW and try again." }
+        .joinIntoString ("\n");
 }
 
 void QuillbeatEditor::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (backgroundColour));
-}
 
-void QuillbeatEditor::resized()
-{
-    processor.setWindowSize (getWidth(), getHeight());
+    if (! webViewFailed)
+        return;
+
+    g.setColour (juce::Colour (0xffffffff));
+    g.setFont (juce::FontOptions (18.0f));
+    g.drawText ("Quillbeat", 0, 0, getWidth(), juce::jmin (getHeight(), 60), juce::Justification::centred, true);
+
+    g.setColour (juce::Colour (0xffaaaaaa));
+    g.setFont (juce::FontOptions (13.0f));
+    g.drawFittedText (fallbackMessage(),
+                      40, 40, juce::jmax (0, getWidth() - 80), juce::jmax (0, getHeight() - 80),
+                      juce::Justification::centred, 6, 0.0f);
 }

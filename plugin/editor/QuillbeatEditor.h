@@ -1,25 +1,55 @@
 #pragma once
 
 #include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_gui_extra/juce_gui_extra.h>
+
+#include <functional>
+#include <memory>
 
 class QuillbeatProcessor;
 
-// The plug-in's window. For now it only keeps the stored size and paints the
-// background; the browser view that fills it comes next.
-class QuillbeatEditor final : public juce::AudioProcessorEditor
+// The plug-in's window: one browser view showing the page, kept at the size
+// the project stored, and a timer that keeps the page up to date with the
+// host's transport.
+class QuillbeatEditor final : public juce::AudioProcessorEditor,
+                              private juce::Timer
 {
 public:
     static constexpr int defaultWidth = 900, defaultHeight = 640;
     static constexpr juce::uint32 backgroundColour = 0xff0f0f1a;
+    static constexpr const char* devServerAddress = "http://127.0.0.1:5173/";
+    static constexpr const char* startupScript = "window.__juceConnected=true;console.log('Quillbeat: Native bridge loaded');";
 
-    explicit QuillbeatEditor (QuillbeatProcessor&);
+    // Builds the browser view from its options. Replaceable so a test can make
+    // the engine fail; the default builds the framework's browser component.
+    using WebViewFactory = std::function<std::unique_ptr<juce::WebBrowserComponent> (const juce::WebBrowserComponent::Options&)>;
+
+    explicit QuillbeatEditor (QuillbeatProcessor&, WebViewFactory = {});
     ~QuillbeatEditor() override;
 
     void paint (juce::Graphics&) override;
     void resized() override;
+    bool keyPressed (const juce::KeyPress&) override;
+
+    // First tick lays the view out; every later tick pushes the transport.
+    void timerCallback() override;
+
+    juce::WebBrowserComponent* getWebView() const noexcept { return webView.get(); }
+    bool hasWebViewFailed() const noexcept { return webViewFailed; }
+    bool isTicking() const noexcept { return isTimerRunning(); }
+    int getTickInterval() const noexcept { return getTimerInterval(); }
+
+    static juce::String fallbackMessage();
 
 private:
+    void createWebView (const WebViewFactory&);
+    void pushTransportToPage();
+
+    std::unique_ptr<juce::WebBrowserComponent> webView;
     QuillbeatProcessor& processor;
+    juce::File webRoot;
+    bool webViewFailed = false;
+    bool layoutNudged = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuillbeatEditor)
 };
