@@ -14,7 +14,7 @@ packages=(
     libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
     libxcomposite-dev libxrender-dev
-    xvfb xauth libgtest-dev googletest locales
+    xvfb xauth fonts-dejavu-core libgtest-dev googletest locales
 )
 
 install_packages() {

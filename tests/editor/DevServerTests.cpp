@@ -1,0 +1,70 @@
+#include "EditorFixture.h"
+
+namespace
+{
+// Stands in for the page bundle's development server: answers every request
+// on 127.0.0.1:5173 with one small page.
+class FakeDevServer : private juce::Thread
+{
+public:
+    FakeDevServer() : juce::Thread ("fake dev server")
+    {
+        listening = socket.createListener (5173, "127.0.0.1");
+        if (listening)
+            startThread();
+    }
+
+    ~FakeDevServer() override
+    {
+        signalThreadShouldExit();
+        socket.close();
+        stopThread (2000);
+    }
+
+    bool listening = false;
+
+private:
+    void run() override
+    {
+        while (! threadShouldExit())
+        {
+            std::unique_ptr<juce::StreamingSocket> client (socket.waitForNextConnection());
+
+            if (client == nullptr)
+                return;
+
+            char request[4096];
+            client->read (request, sizeof (request), false);
+
+            const juce::String body = "<!doctype html><body>dev server page</body>";
+            const auto response = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: "
+                                + juce::String (body.getNumBytesAsUTF8()) + "\r\n\r\n" + body;
+            client->write (response.toRawUTF8(), (int) response.getNumBytesAsUTF8());
+        }
+    }
+
+    juce::StreamingSocket socket;
+};
+
+TEST (DevServer, WithoutAnInstalledPageTheViewOpensTheDevelopmentServer)
+{
+    FakeDevServer server;
+    ASSERT_TRUE (server.listening) << "port 5173 is taken";
+
+    // Page files without index.html, and a folder of that name, count as no installed page.
+    const auto root = webRoot();
+    root.deleteRecursively();
+    ASSERT_TRUE (root.getChildFile ("assets").createDirectory());
+    ASSERT_TRUE (root.getChildFile ("index.html").createDirectory());
+    ASSERT_TRUE (root.getChildFile ("app.js").replaceWithText ("// not a start page"));
+
+    QuillbeatProcessor processor;
+    OpenEditor editor (processor);
+    auto* view = editor->getWebView();
+    ASSERT_NE (view, nullptr);
+
+    EXPECT_TRUE (pageBecomes (*view, "document.body && document.body.textContent === 'dev server page'", 15000));
+    EXPECT_EQ (evaluateInPage (*view, "window.location.href").value_or (juce::var()).toString(), "http://127.0.0.1:5173/");
+    EXPECT_TRUE ((bool) evaluateInPage (*view, "window.__juceConnected === true").value_or (false));
+}
+} // namespace
