@@ -4,4 +4,5 @@
 set -eu
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
-HOME="$home" xvfb-run -a -s "-screen 0 1920x1080x24" "$@"
+# Freed memory is overwritten, so a use after free fails loudly rather than by luck.
+HOME="$home" MALLOC_PERTURB_=165 xvfb-run -a -s "-screen 0 1920x1080x24" "$@"
