@@ -1,6 +1,7 @@
 #include "SessionState.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace quillbeat
 {
