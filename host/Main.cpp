@@ -1,0 +1,119 @@
+// Quillbeat's stand-in host: loads a VST3 plug-in (by default the freshly
+// built Quillbeat.vst3), gives it a transport and real-time audio, and shows
+// its editor, for people without a DAW and for our own tests.
+
+#include "HostOptions.h"
+#include "HostWindow.h"
+#include "PluginRunner.h"
+#include "WindowScreenshot.h"
+
+#include <iostream>
+
+namespace quillbeat::host
+{
+
+class HostApplication final : public juce::JUCEApplication
+{
+public:
+    const juce::String getApplicationName() override { return "Quillbeat stand-in host"; }
+    const juce::String getApplicationVersion() override { return "1.0.0"; }
+    bool moreThanOneInstanceAllowed() override { return true; }
+
+    void initialise (const juce::String&) override
+    {
+        const auto parsed = parseHostOptions (getCommandLineParameterArray(), juce::File (QUILLBEAT_DEFAULT_PLUGIN));
+
+        if (! parsed.options.has_value())
+            return fail (parsed.error.isEmpty() ? hostUsage() : parsed.error + "\n" + hostUsage(), parsed.error.isEmpty() ? 0 : 2);
+
+        options = *parsed.options;
+
+        juce::String error;
+        runner = PluginRunner::load (options.plugin, error);
+
+        if (runner == nullptr)
+            return fail ("cannot load the plug-in: " + error, 1);
+
+        if (options.loadState != juce::File() && ! loadState())
+            return fail ("cannot read the state file " + options.loadState.getFullPathName(), 1);
+
+        auto& head = runner->getPlayHead();
+        head.setTempo (options.bpm);
+        head.setTimeSignature (options.timeSigNum, options.timeSigDen);
+        head.setPlaying (options.play || ! options.headless);
+        head.setRecording (options.record);
+
+        runner->start (! options.headless);
+
+        if (! options.headless || options.openEditor)
+            window = std::make_unique<HostWindow> (*runner, ! options.headless || options.openEditor,
+                                                   juce::String (options.timeSigNum) + "/" + juce::String (options.timeSigDen));
+
+        if (options.headless)
+            juce::Timer::callAfterDelay ((int) (options.seconds * 1000.0), [this] { finishHeadlessRun(); });
+    }
+
+    void shutdown() override
+    {
+        window.reset();
+        runner.reset();
+    }
+
+    void systemRequestedQuit() override { quit(); }
+
+private:
+    void fail (const juce::String& message, int exitCode)
+    {
+        (exitCode == 0 ? std::cout : std::cerr) << message << std::endl;
+        setApplicationReturnValue (exitCode);
+        quit();
+    }
+
+    bool loadState()
+    {
+        juce::MemoryBlock state;
+        if (! options.loadState.loadFileAsData (state))
+            return false;
+        runner->getPlugin().setStateInformation (state.getData(), (int) state.getSize());
+        return true;
+    }
+
+    void finishHeadlessRun()
+    {
+        runner->stop();
+        bool ok = runner->getBlockCount() > 0 && runner->getMismatchCount() == 0;
+
+        if (options.screenshot != juce::File())
+        {
+            const auto written = window != nullptr && writeWindowScreenshot (*window, options.screenshot);
+            std::cout << (written ? "screenshot " + options.screenshot.getFullPathName() : juce::String ("screenshot failed")) << std::endl;
+            ok = ok && written;
+        }
+
+        juce::MemoryBlock state;
+        runner->getPlugin().getStateInformation (state);
+
+        if (options.saveState != juce::File())
+            ok = options.saveState.replaceWithData (state.getData(), state.getSize()) && ok;
+
+        const auto& head = runner->getPlayHead();
+        std::cout << "Quillbeat host: " << runner->getBlockCount() << " blocks ("
+                  << runner->describeSchedule() << "), " << runner->getMismatchCount() << " mismatches, "
+                  << "state " << state.getSize() << " bytes, " << juce::String (head.getTempo(), 1) << " bpm "
+                  << options.timeSigNum << "/" << options.timeSigDen << ", "
+                  << (options.play ? "played " : "stopped at ")
+                  << juce::String ((double) head.getPositionSamples() / runner->getSampleRate(), 3) << " s"
+                  << (ok ? "" : "  FAILED") << std::endl;
+
+        setApplicationReturnValue (ok ? 0 : 1);
+        quit();
+    }
+
+    HostOptions options;
+    std::unique_ptr<PluginRunner> runner;
+    std::unique_ptr<HostWindow> window;
+};
+
+} // namespace quillbeat::host
+
+START_JUCE_APPLICATION (quillbeat::host::HostApplication)
