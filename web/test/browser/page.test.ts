@@ -1,0 +1,214 @@
+import { existsSync } from 'node:fs';
+import { mkdir, mkdtemp, rm } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium, type BrowserContext, type Page } from 'playwright-core';
+import { afterAll, beforeAll, describe, expect, it } from 'vitest';
+import { installFakeJuce, type FakeJuceOptions, type FakeTransport } from '../fakeJuce';
+import { serveFolder, type StaticServer } from './staticServer';
+
+const webDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const distDir = join(webDir, 'dist');
+const resultsDir = join(webDir, 'test-results');
+
+const CHROMIUM = '/usr/bin/chromium';
+const CHROMIUM_ARGS = [
+  '--headless=new',
+  '--no-sandbox',
+  '--disable-gpu',
+  '--disable-quic',
+  '--no-first-run',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+];
+
+const PLAYING: FakeTransport = {
+  connected: true,
+  playing: true,
+  recording: false,
+  bpm: 128,
+  timeSigNum: 7,
+  timeSigDen: 8,
+  positionSecs: 65.25,
+  positionFormatted: '1:05.250',
+  debugBlockCount: 1000,
+};
+
+// The widest values a session plausibly shows, to test the layout against.
+const WIDEST: FakeTransport = {
+  connected: true,
+  playing: true,
+  recording: true,
+  bpm: 999.9,
+  timeSigNum: 15,
+  timeSigDen: 16,
+  positionSecs: 5999.999,
+  positionFormatted: '99:59.999',
+  debugBlockCount: -2147483648,
+};
+
+const DISCONNECTED: FakeTransport = {
+  connected: false,
+  playing: false,
+  recording: false,
+  bpm: 0,
+  timeSigNum: 4,
+  timeSigDen: 4,
+  positionSecs: 0,
+  positionFormatted: '0:00.000',
+  debugBlockCount: 17,
+};
+
+const SMALL = { width: 600, height: 400 };
+const LARGE = { width: 1920, height: 1080 };
+
+let server: StaticServer;
+let context: BrowserContext;
+let profileDir: string;
+
+interface OpenedPage {
+  page: Page;
+  /** Console output, page errors, failed responses and requests leaving the page's own server. */
+  noise: string[];
+}
+
+/** Opens the built page at `viewport`, with the fake plug-in installed first unless `fake` is null. */
+async function openPage(viewport: { width: number; height: number }, fake: FakeJuceOptions | null): Promise<OpenedPage> {
+  const page = await context.newPage();
+  await page.setViewportSize(viewport);
+  const noise: string[] = [];
+  page.on('console', (m) => noise.push(`console.${m.type()}: ${m.text()}`));
+  page.on('pageerror', (e) => noise.push(`page error: ${e.message}`));
+  page.on('request', (r) => {
+    if (!r.url().startsWith(`${server.origin}/`) && !r.url().startsWith('data:')) noise.push(`foreign request: ${r.url()}`);
+  });
+  page.on('response', (r) => {
+    if (r.status() >= 400) noise.push(`HTTP ${r.status()}: ${r.url()}`);
+  });
+  if (fake !== null) await page.addInitScript(installFakeJuce, fake);
+  await page.goto(`${server.origin}/`);
+  return { page, noise };
+}
+
+const textOf = (page: Page, selector: string) => page.locator(selector).textContent();
+
+async function screenshot(page: Page, name: string): Promise<void> {
+  await page.screenshot({ path: join(resultsDir, `${name}.png`) });
+}
+
+beforeAll(async () => {
+  if (!existsSync(CHROMIUM)) throw new Error(`no Chromium at ${CHROMIUM}: apt-get install chromium`);
+  if (!existsSync(join(distDir, 'index.html'))) throw new Error('dist/ has no build: run `npm run build` first');
+  await mkdir(resultsDir, { recursive: true });
+  server = await serveFolder(distDir);
+  profileDir = await mkdtemp(join(tmpdir(), 'quillbeat-chromium-'));
+  // headless: false keeps Playwright's own headless switches out; the
+  // arguments above make it headless.
+  context = await chromium.launchPersistentContext(profileDir, {
+    executablePath: CHROMIUM,
+    headless: false,
+    args: CHROMIUM_ARGS,
+  });
+});
+
+afterAll(async () => {
+  await context?.close();
+  await server?.close();
+  if (profileDir) await rm(profileDir, { recursive: true, force: true });
+});
+
+describe('the page in Chromium', () => {
+  it('shows a playing host as the plug-in delivers it, through all three paths, quietly', async () => {
+    const { page, noise } = await openPage(SMALL, { transport: PLAYING, tickMs: 250, assignBeforePage: true });
+
+    await expect.poll(() => textOf(page, '#diagnostics')).toMatch(/event \d+\.\d\/s · assignment \d+\.\d\/s · getTransport answered/);
+    expect(await textOf(page, '#play-state')).toBe('Playing');
+    expect(await textOf(page, '#record-state')).toBe('Not recording');
+    expect(await textOf(page, '#tempo')).toBe('128.0 bpm');
+    expect(await textOf(page, '#meter')).toBe('7/8');
+    expect(await textOf(page, '#position')).toBe('1:05.250');
+    expect(await textOf(page, '#bbt')).toBe('40.6.384');
+    expect(await page.locator('#banner').isHidden()).toBe(true);
+    expect(await page.evaluate(() => getComputedStyle(document.body).backgroundColor)).toBe('rgb(15, 15, 26)');
+
+    await screenshot(page, 'playing-600x400');
+    expect(noise).toEqual([]);
+    await page.close();
+  });
+
+  it('shows that there is no host transport yet', async () => {
+    const { page, noise } = await openPage(SMALL, { transport: DISCONNECTED, tickMs: 250 });
+
+    await expect.poll(() => textOf(page, '#banner')).toContain('No host transport yet');
+    expect(await page.locator('#banner').isVisible()).toBe(true);
+    expect(await textOf(page, '#position')).toBe('\u2014');
+    expect(await textOf(page, '#play-state')).toBe('Stopped');
+
+    await screenshot(page, 'disconnected-600x400');
+    expect(noise).toEqual([]);
+    await page.close();
+  });
+
+  it('says so, and logs nothing, when there is no native bridge (the dev server)', async () => {
+    const { page, noise } = await openPage(SMALL, null);
+
+    await expect.poll(() => textOf(page, '#banner')).toContain('No native bridge');
+    expect(await textOf(page, '#diagnostics')).toContain('getTransport unavailable');
+    expect(await page.evaluate(() => '__JUCE__' in window)).toBe(false);
+    expect(noise).toEqual([]);
+    await page.close();
+  });
+
+  describe.each([
+    ['600x400', SMALL],
+    ['1920x1080', LARGE],
+  ])('at %s', (name, viewport) => {
+    it.each([
+      ['the widest values', WIDEST, '#banner'],
+      ['no host transport', DISCONNECTED, '#banner'],
+    ])('fits %s in the window', async (label, transport, waitFor) => {
+      const { page, noise } = await openPage(viewport, { transport, tickMs: 250 });
+      await page.locator(waitFor).waitFor({ state: transport.connected ? 'hidden' : 'visible' });
+      // Steady state: both pushed paths measured, the diagnostics line at its longest.
+      await expect.poll(() => textOf(page, '#diagnostics')).toMatch(/event \d+\.\d\/s · assignment \d+\.\d\/s · getTransport answered/);
+
+      const layout = await page.evaluate(() => {
+        const keys = ['#play-state', '#record-state', '#position', '#bbt', '#tempo', '#meter', '#diagnostics'];
+        const banner = document.querySelector<HTMLElement>('#banner');
+        if (banner && !banner.hidden) keys.push('#banner');
+        return {
+          pageWidth: document.documentElement.scrollWidth,
+          width: window.innerWidth,
+          height: window.innerHeight,
+          elements: keys.map((selector) => {
+            const el = document.querySelector<HTMLElement>(selector);
+            const box = el?.getBoundingClientRect();
+            return {
+              selector,
+              left: box?.left ?? -1,
+              right: box?.right ?? Infinity,
+              top: box?.top ?? -1,
+              bottom: box?.bottom ?? Infinity,
+              clipped: el ? el.scrollWidth > el.clientWidth : true,
+            };
+          }),
+        };
+      });
+
+      expect(layout.pageWidth).toBeLessThanOrEqual(layout.width);
+      for (const e of layout.elements) {
+        expect(e, e.selector).toMatchObject({ clipped: false });
+        expect(e.left, e.selector).toBeGreaterThanOrEqual(0);
+        expect(e.right, e.selector).toBeLessThanOrEqual(layout.width);
+        expect(e.top, e.selector).toBeGreaterThanOrEqual(0);
+        expect(e.bottom, e.selector).toBeLessThanOrEqual(layout.height);
+      }
+
+      await screenshot(page, `layout-${transport.connected ? 'widest' : 'disconnected'}-${name}`);
+      expect(noise, label).toEqual([]);
+      await page.close();
+    });
+  });
+});
