@@ -14,7 +14,7 @@ packages=(
     libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
     libxcomposite-dev libxrender-dev
-    xvfb xauth fonts-dejavu-core libgtest-dev googletest locales
+    xvfb xauth x11-utils fonts-dejavu-core libgtest-dev googletest locales chromium
 )
 
 install_packages() {
@@ -113,7 +113,20 @@ ensure_test_locale() {
     "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 }
 
+# The page is built with Node.js 20.19 or later (the machine's own, or Debian's).
+ensure_node() {
+    if ! command -v node >/dev/null 2>&1; then
+        echo "bootstrap: installing Node.js"
+        "${sudo[@]}" apt-get install -y -qq nodejs npm >/dev/null
+    fi
+    if ! node -e 'const [a, b] = process.versions.node.split(".").map(Number); process.exit(a > 20 || (a === 20 && b >= 19) ? 0 : 1)'; then
+        echo "bootstrap: the page needs Node.js 20.19 or later; this machine has $(node --version)" >&2
+        exit 1
+    fi
+}
+
 install_packages
+ensure_node
 ensure_test_locale
 download_juce_source
 prepare_juce_tree

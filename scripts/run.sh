@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# The main job: build Quillbeat in Release and install it for the current user.
+# The main job: build Quillbeat (Release) and its page, install both for the
+# current user, and start the stand-in host playing at 120 bpm in 4/4 with the
+# editor open. Without a display, the host runs headless on a virtual one and
+# leaves a screenshot.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -9,9 +12,20 @@ scripts/bootstrap.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-bundle="build/release/Quillbeat_artefacts/Release/VST3/Quillbeat.vst3"
-vst3_dir="$HOME/.vst3"
-mkdir -p "$vst3_dir"
-rm -rf "$vst3_dir/Quillbeat.vst3"
-cp -R "$bundle" "$vst3_dir/"
-echo "Installed $vst3_dir/Quillbeat.vst3"
+(cd web && npm ci --no-audit --no-fund --loglevel=error && npm run build --silent)
+
+scripts/install.sh build/release/Quillbeat_artefacts/Release/VST3/Quillbeat.vst3 web/dist
+
+host=build/release/host/QuillbeatHost_artefacts/Release/QuillbeatHost
+plugin="$HOME/.vst3/Quillbeat.vst3"
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    echo "Starting the stand-in host (close its window to stop)."
+    exec "$host" --gui --plugin "$plugin" --play --bpm 120 --sig 4/4
+fi
+
+screenshot="$repo/build/release/quillbeat-host.png"
+echo "No display here: running the stand-in host headless on a virtual display for 5 seconds."
+xvfb-run -a -s "-screen 0 1920x1080x24" "$host" --plugin "$plugin" --play --bpm 120 --sig 4/4 \
+    --seconds 5 --screenshot "$screenshot"
+echo "The editor as it looked: $screenshot"
