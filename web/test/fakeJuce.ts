@@ -21,6 +21,19 @@ export interface FakeTransport {
   debugBlockCount: number;
 }
 
+/** A host playing at 128 bpm in 7/8, 65.25 s in: the reading the tests mostly look at. */
+export const PLAYING_128_IN_7_8: FakeTransport = {
+  connected: true,
+  playing: true,
+  recording: false,
+  bpm: 128,
+  timeSigNum: 7,
+  timeSigDen: 8,
+  positionSecs: 65.25,
+  positionFormatted: '1:05.250',
+  debugBlockCount: 1000,
+};
+
 export interface FakeJuceOptions {
   /** The reading the host starts with. */
   transport?: FakeTransport;

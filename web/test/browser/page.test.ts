@@ -5,7 +5,7 @@ import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium, type BrowserContext, type Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
-import { installFakeJuce, type FakeJuceOptions, type FakeTransport } from '../fakeJuce';
+import { installFakeJuce, PLAYING_128_IN_7_8, type FakeJuceOptions, type FakeTransport } from '../fakeJuce';
 import { serveFolder, type StaticServer } from './staticServer';
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
@@ -24,17 +24,7 @@ const CHROMIUM_ARGS = [
   '--disable-sync',
 ];
 
-const PLAYING: FakeTransport = {
-  connected: true,
-  playing: true,
-  recording: false,
-  bpm: 128,
-  timeSigNum: 7,
-  timeSigDen: 8,
-  positionSecs: 65.25,
-  positionFormatted: '1:05.250',
-  debugBlockCount: 1000,
-};
+const PLAYING: FakeTransport = PLAYING_128_IN_7_8;
 
 // The widest values a session plausibly shows, to test the layout against.
 const WIDEST: FakeTransport = {

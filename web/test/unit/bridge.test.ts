@@ -8,19 +8,9 @@ import {
   type DeliveryPath,
   type TransportBridge,
 } from '../../src/bridge';
-import { installFakeJuce, removeFakeJuce, type FakeHost, type FakeTransport } from '../fakeJuce';
+import { installFakeJuce, PLAYING_128_IN_7_8, removeFakeJuce, type FakeHost, type FakeTransport } from '../fakeJuce';
 
-const PLAYING: FakeTransport = {
-  connected: true,
-  playing: true,
-  recording: false,
-  bpm: 128,
-  timeSigNum: 7,
-  timeSigDen: 8,
-  positionSecs: 65.25,
-  positionFormatted: '1:05.250',
-  debugBlockCount: 1000,
-};
+const PLAYING: FakeTransport = PLAYING_128_IN_7_8;
 
 let bridge: TransportBridge | undefined;
 

@@ -1,19 +1,9 @@
 import { beforeEach, describe, expect, it } from 'vitest';
 import type { BridgeState, PathStatus, Transport } from '../../src/bridge';
 import { mountTransportView, type TransportView } from '../../src/view';
+import { PLAYING_128_IN_7_8 } from '../fakeJuce';
 
-const PLAYING: Transport = {
-  connected: true,
-  playing: true,
-  recording: false,
-  bpm: 128,
-  timeSigNum: 7,
-  timeSigDen: 8,
-  positionSecs: 65.25,
-  positionFormatted: '1:05.250',
-  debugBlockCount: 123456,
-  debugInfo: 'Event',
-};
+const PLAYING: Transport = { ...PLAYING_128_IN_7_8, debugBlockCount: 123456, debugInfo: 'Event' };
 
 const DISCONNECTED: Transport = {
   connected: false,
