@@ -1,7 +1,90 @@
 #include "EditorFixture.h"
 
+#include <sstream>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
 namespace
 {
+// The pids of processes whose parent is `parent`.
+std::vector<int> childrenOf (int parent)
+{
+    std::vector<int> children;
+
+    for (const auto& entry : std::filesystem::directory_iterator ("/proc"))
+    {
+        const auto name = entry.path().filename().string();
+        if (name.find_first_not_of ("0123456789") != std::string::npos)
+            continue;
+
+        std::ifstream statFile (entry.path() / "stat");
+        std::string stat ((std::istreambuf_iterator<char> (statFile)), {});
+        const auto afterName = stat.rfind (')');
+        if (afterName == std::string::npos)
+            continue;
+
+        std::istringstream fields (stat.substr (afterName + 1));
+        std::string state;
+        int ppid = 0;
+        fields >> state >> ppid;
+        if (ppid == parent && state != "Z")
+            children.push_back (std::stoi (name));
+    }
+
+    return children;
+}
+
+bool isRunning (int pid)
+{
+    std::ifstream statFile ("/proc/" + std::to_string (pid) + "/stat");
+    std::string stat ((std::istreambuf_iterator<char> (statFile)), {});
+    const auto afterName = stat.rfind (')');
+    return afterName != std::string::npos && stat.compare (afterName + 2, 1, "Z") != 0;
+}
+
+bool waitFor (const std::function<bool()>& condition, int timeoutMilliseconds)
+{
+    for (int waited = 0; waited < timeoutMilliseconds; waited += 50)
+    {
+        if (condition())
+            return true;
+        juce::Thread::sleep (50);
+    }
+    return condition();
+}
+
+// A host that crashes must not leave the web engine behind, least of all one
+// spinning at full CPU for ever.
+TEST (EditorLifecycle, WebEngineEndsWhenItsHostIsKilled)
+{
+    auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName().toStdString();
+    std::string mode = "--hold-editor-open";
+    char* arguments[] = { self.data(), mode.data(), nullptr };
+
+    pid_t host = 0;
+    ASSERT_EQ (posix_spawn (&host, self.c_str(), nullptr, nullptr, arguments, environ), 0);
+
+    std::vector<int> engine;
+    const auto started = waitFor ([&] { engine = childrenOf (host); return ! engine.empty(); }, 15000);
+
+    kill (host, SIGKILL);
+    waitpid (host, nullptr, 0);
+    ASSERT_TRUE (started) << "the host never started its web engine";
+
+    const auto ended = waitFor ([&] { return std::none_of (engine.begin(), engine.end(), isRunning); }, 5000);
+
+    for (const auto pid : engine)
+        kill (pid, SIGKILL); // whatever is left, so a failure does not outlive the test
+
+    EXPECT_TRUE (ended) << "the web engine kept running after its host was killed";
+}
+
 // A host may close the editor at any moment: right after opening (while the
 // web view is still being embedded), around the first tick and its delayed
 // layout call, and after pushes have started.

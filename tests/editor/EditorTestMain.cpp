@@ -1,5 +1,9 @@
+#include "MessageLoop.h"
+
+#include <editor/QuillbeatEditor.h>
+#include <processor/QuillbeatProcessor.h>
+
 #include <gtest/gtest.h>
-#include <juce_gui_extra/juce_gui_extra.h>
 
 #include <cstring>
 
@@ -20,6 +24,20 @@ int main (int argc, char** argv)
         return juce_gtkWebkitMain (argc, argv);
 
     juce::JUCEApplicationBase::createInstance = &noApplication;
+
+    // A host that shows the editor until it is killed, for tests of what
+    // happens to the web engine when its host dies.
+    if (argc >= 2 && std::strcmp (argv[1], "--hold-editor-open") == 0)
+    {
+        const juce::ScopedJuceInitialiser_GUI juce;
+        QuillbeatProcessor processor;
+        QuillbeatEditor editor (processor);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+
+        for (;;)
+            pumpFor (1000);
+    }
 
     ::testing::InitGoogleTest (&argc, argv);
 
