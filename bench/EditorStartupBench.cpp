@@ -7,6 +7,7 @@
 // Run on a display (scripts/bench.sh uses a virtual one).
 
 #include "../tests/editor/MessageLoop.h"
+#include "../tests/support/ProcessTable.h"
 
 #include <editor/QuillbeatEditor.h>
 #include <processor/QuillbeatProcessor.h>
@@ -14,11 +15,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <iostream>
-#include <map>
 #include <vector>
 
 extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
@@ -57,39 +55,14 @@ long residentKiB (int pid)
     return 0;
 }
 
-std::map<int, int> parentsOfAllProcesses()
-{
-    std::map<int, int> parents;
-    for (const auto& entry : std::filesystem::directory_iterator ("/proc"))
-    {
-        const auto name = entry.path().filename().string();
-        if (name.find_first_not_of ("0123456789") != std::string::npos)
-            continue;
-
-        std::ifstream statFile (entry.path() / "stat");
-        std::string stat ((std::istreambuf_iterator<char> (statFile)), {});
-        const auto afterName = stat.rfind (')');
-        if (afterName == std::string::npos)
-            continue;
-
-        // After the name: state, then the parent's pid.
-        std::istringstream fields (stat.substr (afterName + 1));
-        std::string state;
-        int parent = 0;
-        fields >> state >> parent;
-        parents[std::stoi (name)] = parent;
-    }
-    return parents;
-}
-
 std::pair<long, long> selfAndDescendantsKiB()
 {
     const auto self = (int) getpid();
-    const auto parents = parentsOfAllProcesses();
+    const auto processes = readProcessTable();
     long descendants = 0;
 
-    for (const auto& [pid, parent] : parents)
-        for (auto p = parent; p > 1; p = parents.count (p) ? parents.at (p) : 0)
+    for (const auto& [pid, process] : processes)
+        for (auto p = process.parent; p > 1; p = processes.count (p) ? processes.at (p).parent : 0)
             if (p == self)
             {
                 descendants += residentKiB (pid);

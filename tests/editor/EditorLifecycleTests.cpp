@@ -1,10 +1,8 @@
 #include "EditorFixture.h"
 
-#include <sstream>
+#include "../support/ProcessTable.h"
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -12,40 +10,23 @@ extern char** environ;
 
 namespace
 {
-// The pids of processes whose parent is `parent`.
+// The pids of running processes whose parent is `parent`.
 std::vector<int> childrenOf (int parent)
 {
     std::vector<int> children;
 
-    for (const auto& entry : std::filesystem::directory_iterator ("/proc"))
-    {
-        const auto name = entry.path().filename().string();
-        if (name.find_first_not_of ("0123456789") != std::string::npos)
-            continue;
-
-        std::ifstream statFile (entry.path() / "stat");
-        std::string stat ((std::istreambuf_iterator<char> (statFile)), {});
-        const auto afterName = stat.rfind (')');
-        if (afterName == std::string::npos)
-            continue;
-
-        std::istringstream fields (stat.substr (afterName + 1));
-        std::string state;
-        int ppid = 0;
-        fields >> state >> ppid;
-        if (ppid == parent && state != "Z")
-            children.push_back (std::stoi (name));
-    }
+    for (const auto& [pid, process] : readProcessTable())
+        if (process.parent == parent && ! process.ended)
+            children.push_back (pid);
 
     return children;
 }
 
 bool isRunning (int pid)
 {
-    std::ifstream statFile ("/proc/" + std::to_string (pid) + "/stat");
-    std::string stat ((std::istreambuf_iterator<char> (statFile)), {});
-    const auto afterName = stat.rfind (')');
-    return afterName != std::string::npos && stat.compare (afterName + 2, 1, "Z") != 0;
+    const auto processes = readProcessTable();
+    const auto found = processes.find (pid);
+    return found != processes.end() && ! found->second.ended;
 }
 
 bool waitFor (const std::function<bool()>& condition, int timeoutMilliseconds)

@@ -21,6 +21,19 @@ export interface FakeTransport {
   debugBlockCount: number;
 }
 
+/** What the plug-in sends before any host transport has reached it. */
+export const DISCONNECTED_TRANSPORT: FakeTransport = {
+  connected: false,
+  playing: false,
+  recording: false,
+  bpm: 0,
+  timeSigNum: 4,
+  timeSigDen: 4,
+  positionSecs: 0,
+  positionFormatted: '0:00.000',
+  debugBlockCount: 0,
+};
+
 /** A host playing at 128 bpm in 7/8, 65.25 s in: the reading the tests mostly look at. */
 export const PLAYING_128_IN_7_8: FakeTransport = {
   connected: true,

@@ -5,7 +5,7 @@ import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium, type BrowserContext, type Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
-import { installFakeJuce, PLAYING_128_IN_7_8, type FakeJuceOptions, type FakeTransport } from '../fakeJuce';
+import { installFakeJuce, DISCONNECTED_TRANSPORT, PLAYING_128_IN_7_8, type FakeJuceOptions, type FakeTransport } from '../fakeJuce';
 import { serveFolder, type StaticServer } from './staticServer';
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
@@ -39,17 +39,7 @@ const WIDEST: FakeTransport = {
   debugBlockCount: -2147483648,
 };
 
-const DISCONNECTED: FakeTransport = {
-  connected: false,
-  playing: false,
-  recording: false,
-  bpm: 0,
-  timeSigNum: 4,
-  timeSigDen: 4,
-  positionSecs: 0,
-  positionFormatted: '0:00.000',
-  debugBlockCount: 17,
-};
+const DISCONNECTED: FakeTransport = { ...DISCONNECTED_TRANSPORT, debugBlockCount: 17 };
 
 const SMALL = { width: 600, height: 400 };
 const LARGE = { width: 1920, height: 1080 };

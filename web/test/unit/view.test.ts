@@ -1,21 +1,11 @@
 import { beforeEach, describe, expect, it } from 'vitest';
 import type { BridgeState, PathStatus, Transport } from '../../src/bridge';
 import { mountTransportView, type TransportView } from '../../src/view';
-import { PLAYING_128_IN_7_8 } from '../fakeJuce';
+import { DISCONNECTED_TRANSPORT, PLAYING_128_IN_7_8 } from '../fakeJuce';
 
 const PLAYING: Transport = { ...PLAYING_128_IN_7_8, debugBlockCount: 123456, debugInfo: 'Event' };
 
-const DISCONNECTED: Transport = {
-  connected: false,
-  playing: false,
-  recording: false,
-  bpm: 0,
-  timeSigNum: 4,
-  timeSigDen: 4,
-  positionSecs: 0,
-  positionFormatted: '0:00.000',
-  debugBlockCount: 88,
-};
+const DISCONNECTED: Transport = { ...DISCONNECTED_TRANSPORT, debugBlockCount: 88 };
 
 const live = (rateHz: number): PathStatus => ({ live: true, received: 10, rejected: 0, rateHz });
 const idle: PathStatus = { live: false, received: 0, rejected: 0, rateHz: null };

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+// The processes on this machine, read from /proc: each one's parent and
+// whether it has already ended (a zombie nobody has reaped yet).
+struct ProcessEntry
+{
+    int parent = 0;
+    bool ended = false;
+};
+
+inline std::map<int, ProcessEntry> readProcessTable()
+{
+    std::map<int, ProcessEntry> table;
+
+    for (const auto& entry : std::filesystem::directory_iterator ("/proc"))
+    {
+        const auto name = entry.path().filename().string();
+        if (name.find_first_not_of ("0123456789") != std::string::npos)
+            continue;
+
+        std::ifstream statFile (entry.path() / "stat");
+        std::string stat ((std::istreambuf_iterator<char> (statFile)), {});
+        const auto afterName = stat.rfind (')');
+        if (afterName == std::string::npos)
+            continue;
+
+        // After the name come the state and the parent's pid.
+        std::istringstream fields (stat.substr (afterName + 1));
+        std::string state;
+        ProcessEntry process;
+        fields >> state >> process.parent;
+        process.ended = state == "Z";
+        table[std::stoi (name)] = process;
+    }
+
+    return table;
+}
