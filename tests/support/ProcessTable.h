@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 // The processes on this machine, read from /proc: each one's parent and
 // whether it has already ended (a zombie nobody has reaped yet).
@@ -40,4 +41,19 @@ inline std::map<int, ProcessEntry> readProcessTable()
     }
 
     return table;
+}
+
+// The running processes below `ancestor`: its children, their children, and so on.
+inline std::vector<int> descendantsOf (int ancestor)
+{
+    const auto table = readProcessTable();
+    std::vector<int> found { ancestor };
+
+    for (size_t next = 0; next < found.size(); ++next)
+        for (const auto& [pid, process] : table)
+            if (process.parent == found[next] && ! process.ended)
+                found.push_back (pid);
+
+    found.erase (found.begin());
+    return found;
 }
