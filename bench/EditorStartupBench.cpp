@@ -1,10 +1,13 @@
-// How long the editor takes to show the page and deliver its first transport,
-// and what the host process and the web engine's processes hold in memory
-// while it is open and after it closes. The framework's floor, a bare
-// browser component loading a page from a resource provider, is measured in
-// the same run for comparison.
+// How long the editor takes to show the page and get the first transport into
+// it, and what the host process and the web engine's processes hold in memory
+// while it is open and after it closes. The framework's floor, a bare browser
+// component serving the same page from the same folder with a plain file
+// read, is measured in the same runs, alternating with the editor.
 //
-// Run on a display (scripts/bench.sh uses a virtual one).
+// Prints the table rows: medians of several runs. Run on a display with a
+// scratch HOME (scripts/bench.sh uses a virtual display and a temporary folder).
+
+#include "BenchTable.h"
 
 #include "../tests/editor/MessageLoop.h"
 #include "../tests/support/ProcessTable.h"
@@ -12,11 +15,8 @@
 #include <editor/QuillbeatEditor.h>
 #include <processor/QuillbeatProcessor.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <vector>
 
 extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
@@ -25,15 +25,53 @@ namespace
 {
 juce::JUCEApplicationBase* noApplication() { return nullptr; }
 
-// The page notes when its first script ran and when the first transport arrived.
+constexpr int runs = 5;
+constexpr int settleMilliseconds = 1000;
+
+// The page notes when its first script ran, when "getTransport" first
+// answered and when the editor's timer first assigned a transport.
 const char* const page = R"html(<!doctype html><html><head><script>
   window.__firstScriptAt = Date.now();
   let latest;
   Object.defineProperty (window, '__transportData', { configurable: true, get () { return latest; },
-    set (v) { latest = v; if (! window.__firstTransportAt) window.__firstTransportAt = Date.now(); } });
+    set (v) { latest = v; if (! window.__firstAssignmentAt) window.__firstAssignmentAt = Date.now(); } });
+</script><script type="module">
+  import { getNativeFunction } from './juce/index.js';
+  getNativeFunction ('getTransport') ().then (() => { window.__firstAnswerAt = Date.now(); });
 </script></head><body>bench</body></html>)html";
 
-double millisecondsSince (juce::int64 start, juce::WebBrowserComponent& view, const char* mark)
+juce::File webRoot()
+{
+    return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Quillbeat/web");
+}
+
+void installPage()
+{
+    const auto root = webRoot();
+    root.getChildFile ("assets").createDirectory();
+    root.getChildFile ("juce").createDirectory();
+    root.getChildFile ("index.html").replaceWithText (page);
+
+    const juce::File frontEnd (QUILLBEAT_JUCE_FRONTEND_DIR);
+    for (const auto* name : { "index.js", "check_native_interop.js" })
+        frontEnd.getChildFile (name).copyFileTo (root.getChildFile ("juce").getChildFile (name));
+}
+
+// The floor's provider: the same files, read plainly.
+std::optional<juce::WebBrowserComponent::Resource> readFromWebRoot (const juce::String& path)
+{
+    const auto relative = path == "/" ? juce::String ("index.html") : path.fromFirstOccurrenceOf ("/", false, false);
+    juce::MemoryBlock data;
+    if (! webRoot().getChildFile (relative).loadFileAsData (data))
+        return std::nullopt;
+
+    const auto* bytes = static_cast<const std::byte*> (data.getData());
+    return juce::WebBrowserComponent::Resource { { bytes, bytes + data.getSize() },
+                                                 relative.endsWith (".js") ? "text/javascript" : "text/html" };
+}
+
+// Milliseconds from `start` to the time the page wrote into `mark`; -1 if it never did.
+double millisecondsUntil (juce::int64 start, juce::WebBrowserComponent& view, const char* mark)
 {
     if (! pageBecomes (view, juce::String ("window.") + mark, 20000))
         return -1.0;
@@ -41,7 +79,6 @@ double millisecondsSince (juce::int64 start, juce::WebBrowserComponent& view, co
     return (double) (juce::int64) evaluateInPage (view, juce::String ("window.") + mark).value_or (0) - (double) start;
 }
 
-// Resident memory, in KiB, of a process and of all processes below it.
 long residentKiB (int pid)
 {
     std::ifstream status ("/proc/" + std::to_string (pid) + "/status");
@@ -55,27 +92,84 @@ long residentKiB (int pid)
     return 0;
 }
 
-std::pair<long, long> selfAndDescendantsKiB()
+// Resident memory of this process, and of all processes below it (the web engine).
+struct Memory
 {
-    const auto self = (int) getpid();
-    const auto processes = readProcessTable();
-    long descendants = 0;
+    std::vector<double> hostKiB, engineKiB;
 
-    for (const auto& [pid, process] : processes)
-        for (auto p = process.parent; p > 1; p = processes.count (p) ? processes.at (p).parent : 0)
-            if (p == self)
-            {
-                descendants += residentKiB (pid);
-                break;
-            }
+    void sample()
+    {
+        const auto self = (int) getpid();
+        const auto processes = readProcessTable();
+        long descendants = 0;
 
-    return { residentKiB (self), descendants };
+        for (const auto& [pid, process] : processes)
+            for (auto p = process.parent; p > 1; p = processes.count (p) ? processes.at (p).parent : 0)
+                if (p == self)
+                {
+                    descendants += residentKiB (pid);
+                    break;
+                }
+
+        hostKiB.push_back ((double) residentKiB (self));
+        engineKiB.push_back ((double) descendants);
+    }
+
+    double totalKiB() const { return bench::median (hostKiB) + bench::median (engineKiB); }
+
+    std::string text() const
+    {
+        return bench::mebibytes (totalKiB()) + " (host " + bench::format ("%.1f", bench::median (hostKiB) / 1024.0)
+               + " + engine " + bench::format ("%.1f", bench::median (engineKiB) / 1024.0) + ")";
+    }
+};
+
+struct Results
+{
+    std::vector<double> firstScriptMs, firstAnswerMs, firstAssignmentMs;
+    Memory open, closed;
+};
+
+void measureFloor (Results& floor)
+{
+    {
+        const auto start = juce::Time::currentTimeMillis();
+        juce::WebBrowserComponent view (juce::WebBrowserComponent::Options {}
+                                            .withNativeIntegrationEnabled()
+                                            .withResourceProvider (readFromWebRoot));
+        view.setSize (QuillbeatEditor::defaultWidth, QuillbeatEditor::defaultHeight);
+        view.addToDesktop (0);
+        view.setVisible (true);
+        view.goToURL (juce::WebBrowserComponent::getResourceProviderRoot());
+        floor.firstScriptMs.push_back (millisecondsUntil (start, view, "__firstScriptAt"));
+
+        pumpFor (settleMilliseconds);
+        floor.open.sample();
+    }
+
+    pumpFor (settleMilliseconds);
+    floor.closed.sample();
 }
 
-double median (std::vector<double> v)
+void measureEditor (Results& editorResults)
 {
-    std::sort (v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
+    QuillbeatProcessor processor;
+    {
+        const auto start = juce::Time::currentTimeMillis();
+        QuillbeatEditor editor (processor);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+        auto& view = *editor.getWebView();
+        editorResults.firstScriptMs.push_back (millisecondsUntil (start, view, "__firstScriptAt"));
+        editorResults.firstAnswerMs.push_back (millisecondsUntil (start, view, "__firstAnswerAt"));
+        editorResults.firstAssignmentMs.push_back (millisecondsUntil (start, view, "__firstAssignmentAt"));
+
+        pumpFor (settleMilliseconds);
+        editorResults.open.sample();
+    }
+
+    pumpFor (settleMilliseconds);
+    editorResults.closed.sample();
 }
 } // namespace
 
@@ -86,69 +180,35 @@ int main (int argc, char** argv)
 
     juce::JUCEApplicationBase::createInstance = &noApplication;
     const juce::ScopedJuceInitialiser_GUI juce;
+    installPage();
 
-    const auto webRoot = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Quillbeat/web");
-    webRoot.getChildFile ("assets").createDirectory();
-    webRoot.getChildFile ("index.html").replaceWithText (page);
+    Memory before;
+    before.sample();
 
-    constexpr int runs = 5;
-    std::vector<double> floorFirstScript, firstScript, firstTransport;
-    std::pair<long, long> open {}, closed {}, before = selfAndDescendantsKiB();
-
+    Results floor, editor;
     for (int run = 0; run < runs; ++run)
     {
-        // The framework's floor: a bare browser component on the same page.
-        {
-            const auto start = juce::Time::currentTimeMillis();
-            juce::WebBrowserComponent view (juce::WebBrowserComponent::Options {}.withNativeIntegrationEnabled().withResourceProvider ([] (const juce::String&)
-            {
-                const juce::String text (page);
-                const auto* bytes = reinterpret_cast<const std::byte*> (text.toRawUTF8());
-                return std::optional<juce::WebBrowserComponent::Resource> ({ { bytes, bytes + text.getNumBytesAsUTF8() }, "text/html" });
-            }));
-            view.setSize (900, 640);
-            view.addToDesktop (0);
-            view.setVisible (true);
-            view.goToURL (juce::WebBrowserComponent::getResourceProviderRoot());
-            floorFirstScript.push_back (millisecondsSince (start, view, "__firstScriptAt"));
-        }
-        pumpFor (300);
-
-        // Quillbeat's editor.
-        QuillbeatProcessor processor;
-        {
-            const auto start = juce::Time::currentTimeMillis();
-            QuillbeatEditor editor (processor);
-            editor.addToDesktop (0);
-            editor.setVisible (true);
-            auto& view = *editor.getWebView();
-            firstScript.push_back (millisecondsSince (start, view, "__firstScriptAt"));
-            firstTransport.push_back (millisecondsSince (start, view, "__firstTransportAt"));
-
-            if (run == runs - 1)
-            {
-                pumpFor (1000);
-                open = selfAndDescendantsKiB();
-            }
-        }
-
-        if (run == runs - 1)
-        {
-            pumpFor (1000);
-            closed = selfAndDescendantsKiB();
-        }
+        measureFloor (floor);
+        measureEditor (editor);
     }
 
-    const auto floorMs = median (floorFirstScript);
-    std::printf ("editor start-up, median of %d runs (ms)\n", runs);
-    std::printf ("  framework floor, bare browser component to the page's first script: %8.0f\n", floorMs);
-    std::printf ("  Quillbeat editor to the page's first script:                       %8.0f  (%.2fx the floor)\n",
-                 median (firstScript), median (firstScript) / floorMs);
-    std::printf ("  Quillbeat editor to the page's first transport:                    %8.0f  (first push is due at 750 ms)\n",
-                 median (firstTransport));
-    std::printf ("resident memory (MiB): host process / web-engine processes\n");
-    std::printf ("  before any editor:   %6.1f / %6.1f\n", before.first / 1024.0, before.second / 1024.0);
-    std::printf ("  editor open:         %6.1f / %6.1f\n", open.first / 1024.0, open.second / 1024.0);
-    std::printf ("  after closing:       %6.1f / %6.1f\n", closed.first / 1024.0, closed.second / 1024.0);
+    using bench::median, bench::milliseconds, bench::ratio;
+    const std::string area = "Editor";
+    const auto of = " (median of " + std::to_string (runs) + ")";
+    const auto floorScript = median (floor.firstScriptMs);
+
+    bench::print ({ area, "view built to the page's first script, vs a bare browser component" + of,
+                    milliseconds (median (editor.firstScriptMs)), milliseconds (floorScript),
+                    ratio (median (editor.firstScriptMs), floorScript), "" });
+    bench::print ({ area, "editor built to the first transport in the page (\"getTransport\" answer), vs the bare view's first script" + of,
+                    milliseconds (median (editor.firstAnswerMs)), milliseconds (floorScript),
+                    ratio (median (editor.firstAnswerMs), floorScript), "" });
+    bench::print ({ area, "editor built to the timer's first transport push (due after 750 ms)" + of,
+                    milliseconds (median (editor.firstAssignmentMs)), "—", "—", "" });
+    bench::print ({ area, "resident memory before any view: host + web engine", before.text(), "—", "—", "" });
+    bench::print ({ area, "resident memory, view open: host + web engine" + of, editor.open.text(), floor.open.text(),
+                    ratio (editor.open.totalKiB(), floor.open.totalKiB()), "" });
+    bench::print ({ area, "resident memory after closing: host + web engine" + of, editor.closed.text(),
+                    floor.closed.text(), ratio (editor.closed.totalKiB(), floor.closed.totalKiB()), "" });
     return 0;
 }

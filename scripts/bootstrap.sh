@@ -15,6 +15,7 @@ packages=(
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
     libxcomposite-dev libxrender-dev
     xvfb xauth x11-utils fonts-dejavu-core libgtest-dev googletest locales chromium
+    libbenchmark-dev valgrind
 )
 
 install_packages() {
