@@ -90,6 +90,7 @@ TEST (SessionState, LoadingConvertsClampsAndIgnoresMalformedBlocks)
         { "width too large", R"({"windowWidth": 5000, "windowHeight": 700})", 1920, 700, "" },
         { "height negative", R"({"windowWidth": 700, "windowHeight": -3})", 700, 400, "" },
         { "beyond 32 bits", R"({"windowWidth": 5000000000, "windowHeight": -5000000000})", 1920, 400, "" },
+        { "beyond 64 bits", R"({"windowWidth": 10000000000000000000, "windowHeight": -10000000000000000000})", 1920, 400, "" },
         { "huge doubles", R"({"windowWidth": 1e300, "windowHeight": -1e300})", 1920, 400, "" },
         { "fractions truncate", R"({"windowWidth": 700.9, "windowHeight": 450.99})", 700, 450, "" },
         { "numbers as text", R"({"windowWidth": "800px", "windowHeight": " 500", "webState": 5})", 800, 500, "5" },
