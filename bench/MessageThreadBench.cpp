@@ -219,13 +219,13 @@ const Measure measures[] = {
     { "state load, 4 KiB page state (setStateInformation)", loadState, parseStateAsBareJson, "bare juce::JSON::parse" },
 };
 
-constexpr int repetitions = 7;
+constexpr int repetitions = 15;
 
 void registerBenchmark (const char* name, void (*function) (benchmark::State&))
 {
     benchmark::RegisterBenchmark (name, function)
         ->Unit (benchmark::kNanosecond)
-        ->MinTime (0.1)
+        ->MinTime (0.05)
         ->Repetitions (repetitions)
         ->ReportAggregatesOnly (true);
 }
