@@ -5,9 +5,11 @@ namespace quillbeat
 
 void TransportSnapshot::capture (juce::AudioPlayHead* playHead) noexcept
 {
-    // Atomic integer arithmetic wraps in two's complement, so the counter
-    // runs modulo 2^32 without undefined behaviour.
-    blockCount.fetch_add (1, std::memory_order_relaxed);
+    // Only the audio thread writes the counter, so a plain load and store do
+    // (no locked read-modify-write). Counting in unsigned arithmetic wraps
+    // modulo 2^32 without undefined behaviour.
+    const auto count = static_cast<std::uint32_t> (blockCount.load (std::memory_order_relaxed));
+    blockCount.store (static_cast<std::int32_t> (count + 1u), std::memory_order_relaxed);
 
     if (playHead == nullptr)
         return;
