@@ -10,6 +10,7 @@ if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 
 packages=(
     build-essential cmake ninja-build ccache pkg-config git dpkg-dev xz-utils patch
+    clang libclang-rt-dev
     libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev
     libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
