@@ -30,6 +30,12 @@ cmake --build --preset fuzz
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
+# Targets make their fixtures in the temporary folder; a crash skips their
+# clean-up, so they get one of their own, emptied on every run.
+export TMPDIR="$repo/$build/tmp"
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
+
 stat_of() { sed -n "s/^stat::$1: *//p" "$2" | tail -n 1; }
 
 failed=()
