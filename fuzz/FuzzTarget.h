@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 // What every fuzz target file provides: libFuzzer's entry point, run once per
-// input. It returns 0, or -1 for an input the target cannot take, which
-// libFuzzer then leaves out of the corpus.
+// input. It returns 0, or -1 for an input the target cannot take: newer
+// libFuzzers then leave it out of the corpus; clang 14's treats it as 0.
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size);
 
 // A broken property ends the run the way a crash does, so libFuzzer keeps the
