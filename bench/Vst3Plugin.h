@@ -6,12 +6,9 @@
 // the baseline through exactly the same calls.
 
 #include <public.sdk/source/vst/hosting/hostclasses.h>
-#include <public.sdk/source/vst/hosting/module.h>
-#include <pluginterfaces/vst/ivstaudioprocessor.h>
-#include <pluginterfaces/vst/ivstcomponent.h>
-#include <pluginterfaces/vst/ivsteditcontroller.h>
-#include <pluginterfaces/vst/ivstmessage.h>
 #include <pluginterfaces/vst/ivstprocesscontext.h>
+
+#include "../tests/support/Vst3Instance.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -23,15 +20,6 @@ namespace bench
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-template <typename T>
-IPtr<T> query (FUnknown* object)
-{
-    T* result = nullptr;
-    if (object == nullptr || object->queryInterface (T::iid, reinterpret_cast<void**> (&result)) != kResultOk)
-        return nullptr;
-    return owned (result);
-}
-
 inline VST3::Hosting::Module::Ptr loadModule (const std::string& bundle)
 {
     std::string error;
@@ -41,64 +29,16 @@ inline VST3::Hosting::Module::Ptr loadModule (const std::string& bundle)
     return module;
 }
 
-// Processor component and controller, initialised and connected; taken down
-// in the reverse order when destroyed.
-class PluginInstance
+// An instance of the bundle's audio effect, initialised and connected.
+class PluginInstance : public vst3host::Vst3Instance
 {
 public:
     PluginInstance (const VST3::Hosting::PluginFactory& factory, FUnknown* hostContext)
+        : Vst3Instance (factory, hostContext)
     {
-        for (const auto& info : factory.classInfos())
-            if (info.category() == kVstAudioEffectClass)
-            {
-                component = factory.createInstance<IComponent> (info.ID());
-                break;
-            }
-
-        if (component == nullptr || component->initialize (hostContext) != kResultOk)
-            throw std::runtime_error ("the bundle has no audio effect that initialises");
-
-        processor = query<IAudioProcessor> (component);
-
-        TUID controllerId {};
-        if (processor == nullptr || component->getControllerClassId (controllerId) != kResultOk)
-            throw std::runtime_error ("the effect has no audio processor or no controller");
-
-        controller = factory.createInstance<IEditController> (VST3::UID::fromTUID (controllerId));
-        if (controller == nullptr || controller->initialize (hostContext) != kResultOk)
-            throw std::runtime_error ("the controller does not initialise");
-
-        componentPoint = query<IConnectionPoint> (component);
-        controllerPoint = query<IConnectionPoint> (controller);
-        if (componentPoint && controllerPoint)
-        {
-            componentPoint->connect (controllerPoint);
-            controllerPoint->connect (componentPoint);
-        }
+        if (! valid())
+            throw std::runtime_error ("the bundle's audio effect does not initialise with a controller");
     }
-
-    ~PluginInstance()
-    {
-        if (componentPoint && controllerPoint)
-        {
-            componentPoint->disconnect (controllerPoint);
-            controllerPoint->disconnect (componentPoint);
-        }
-        if (controller)
-            controller->terminate();
-        if (component)
-            component->terminate();
-    }
-
-    PluginInstance (const PluginInstance&) = delete;
-    PluginInstance& operator= (const PluginInstance&) = delete;
-
-    IPtr<IComponent> component;
-    IPtr<IAudioProcessor> processor;
-    IPtr<IEditController> controller;
-
-private:
-    IPtr<IConnectionPoint> componentPoint, controllerPoint;
 };
 
 // An instance active and processing stereo blocks, with a transport playing at

@@ -5,14 +5,11 @@
 
 #include <public.sdk/source/common/memorystream.h>
 #include <public.sdk/source/vst/hosting/hostclasses.h>
-#include <public.sdk/source/vst/hosting/module.h>
 #include <public.sdk/source/vst/utility/stringconvert.h>
-#include <pluginterfaces/vst/ivstaudioprocessor.h>
-#include <pluginterfaces/vst/ivstcomponent.h>
-#include <pluginterfaces/vst/ivsteditcontroller.h>
-#include <pluginterfaces/vst/ivstmessage.h>
 #include <pluginterfaces/vst/ivstprocesscontext.h>
 #include <pluginterfaces/vst/ivstunits.h>
+
+#include "../support/Vst3Instance.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +19,6 @@ namespace vst3host
 {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
-
-// The interface T of an object, if it has one, as an owning pointer.
-template <typename T>
-IPtr<T> query (FUnknown* object)
-{
-    T* result = nullptr;
-    if (object == nullptr || object->queryInterface (T::iid, reinterpret_cast<void**> (&result)) != kResultOk)
-        return nullptr;
-    return owned (result);
-}
 
 inline std::string utf8 (const TChar* text) { return StringConvert::convert (text); }
 
@@ -69,63 +56,10 @@ protected:
 
     static const VST3::Hosting::PluginFactory& factory() { return module->getFactory(); }
 
-    static VST3::Hosting::ClassInfo classInfo (const char* category)
+    // One plug-in instance, connected the way hosts connect them.
+    struct Instance : Vst3Instance
     {
-        for (const auto& info : factory().classInfos())
-            if (info.category() == category)
-                return info;
-
-        ADD_FAILURE() << "no class of category " << category;
-        return {};
-    }
-
-    // One plug-in instance: processor component and controller, connected the way hosts connect them.
-    struct Instance
-    {
-        IPtr<IComponent> component;
-        IPtr<IAudioProcessor> processor;
-        IPtr<IEditController> controller;
-        IPtr<IConnectionPoint> componentPoint, controllerPoint;
-
-        Instance()
-        {
-            component = factory().createInstance<IComponent> (classInfo (kVstAudioEffectClass).ID());
-            if (component == nullptr || component->initialize (host) != kResultOk)
-                return;
-
-            processor = query<IAudioProcessor> (component);
-
-            TUID controllerId {};
-            if (component->getControllerClassId (controllerId) != kResultOk)
-                return;
-
-            controller = factory().createInstance<IEditController> (VST3::UID::fromTUID (controllerId));
-            if (controller == nullptr || controller->initialize (host) != kResultOk)
-                return;
-
-            componentPoint = query<IConnectionPoint> (component);
-            controllerPoint = query<IConnectionPoint> (controller);
-            if (componentPoint && controllerPoint)
-            {
-                componentPoint->connect (controllerPoint);
-                controllerPoint->connect (componentPoint);
-            }
-        }
-
-        ~Instance()
-        {
-            if (componentPoint && controllerPoint)
-            {
-                componentPoint->disconnect (controllerPoint);
-                controllerPoint->disconnect (componentPoint);
-            }
-            if (controller)
-                controller->terminate();
-            if (component)
-                component->terminate();
-        }
-
-        bool valid() const { return component && processor && controller; }
+        Instance() : Vst3Instance (factory(), host) {}
 
         std::string savedState() const
         {
