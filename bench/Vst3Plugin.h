@@ -9,6 +9,7 @@
 #include <pluginterfaces/vst/ivstprocesscontext.h>
 
 #include "../tests/support/Vst3Instance.h"
+#include "../tests/support/Vst3ProcessData.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -84,14 +85,7 @@ public:
         context.timeSigDenominator = 4;
         context.projectTimeSamples = (TSamples) (12.5 * sampleRate);
 
-        data.processMode = kRealtime;
-        data.symbolicSampleSize = kSample32;
-        data.numSamples = blockSize;
-        data.numInputs = 1;
-        data.numOutputs = 1;
-        data.inputs = &inputBus;
-        data.outputs = &outputBus;
-        data.processContext = &context;
+        data = vst3host::blockData (inputBus, outputBus, blockSize, &context);
     }
 
     ~StereoProcessing()

@@ -10,6 +10,7 @@
 #include <pluginterfaces/vst/ivstunits.h>
 
 #include "../support/Vst3Instance.h"
+#include "../support/Vst3ProcessData.h"
 
 #include <gtest/gtest.h>
 

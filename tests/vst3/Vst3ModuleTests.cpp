@@ -140,15 +140,7 @@ TEST_F (Vst3Module, PassesAudioThroughBitForBitUnderAPlayingTransport)
         outBus.numChannels = 2;
         outBus.channelBuffers32 = outputs;
 
-        ProcessData data {};
-        data.processMode = kRealtime;
-        data.symbolicSampleSize = kSample32;
-        data.numSamples = blockSize;
-        data.numInputs = 1;
-        data.numOutputs = 1;
-        data.inputs = &inBus;
-        data.outputs = &outBus;
-        data.processContext = &context;
+        auto data = blockData (inBus, outBus, blockSize, &context);
 
         ASSERT_EQ (processor.process (data), kResultOk);
         ASSERT_EQ (std::memcmp (outL.data(), expectL.data(), sizeof (float) * blockSize), 0) << "block " << block;

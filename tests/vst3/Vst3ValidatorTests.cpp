@@ -69,15 +69,7 @@ public:
         outBus.numChannels = (int32) output.size();
         outBus.channelBuffers32 = outputPointers.data();
 
-        ProcessData data {};
-        data.processMode = kRealtime;
-        data.symbolicSampleSize = kSample32;
-        data.numSamples = numSamples;
-        data.numInputs = 1;
-        data.numOutputs = 1;
-        data.inputs = &inBus;
-        data.outputs = &outBus;
-        data.processContext = &context;
+        auto data = blockData (inBus, outBus, numSamples, &context);
 
         const auto result = processor.process (data);
         context.projectTimeSamples += numSamples;
