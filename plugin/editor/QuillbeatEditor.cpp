@@ -2,7 +2,9 @@
 
 #include "ResourceProvider.h"
 
+#include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
+#include <processor/MonotonicClock.h>
 #include <processor/QuillbeatProcessor.h>
 
 namespace
@@ -79,6 +81,13 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
                                  {
                                      completion (quillbeat::buildTransportObject (processor.readTransport()));
                                  })
+            .withNativeFunction (quillbeat::playheadFunctionName,
+                                 [&processor = processor] (const juce::Array<juce::var>&,
+                                                           juce::WebBrowserComponent::NativeFunctionCompletion completion)
+                                 {
+                                     completion (quillbeat::buildPlayheadObject (processor.readPlayhead(),
+                                                                                 quillbeat::monotonicNanoseconds()));
+                                 })
             .withUserScript (startupScript)
             .withResourceProvider ([&processor = processor, root = webRoot] (const juce::String& path)
                                    {
@@ -142,6 +151,11 @@ void QuillbeatEditor::pushTransportToPage()
         webView->evaluateJavascript (quillbeat::buildTransportScript (reading, quillbeat::TransportScriptVariant::timer),
                                      [] (juce::WebBrowserComponent::EvaluationResult) {});
         webView->emitEventIfBrowserIsVisible ("transportUpdate", quillbeat::buildTransportObject (reading, "Event"));
+
+        // The extended reading: all of one block's values, on its own event.
+        webView->emitEventIfBrowserIsVisible (quillbeat::playheadEventName,
+                                              quillbeat::buildPlayheadObject (processor.readPlayhead(),
+                                                                              quillbeat::monotonicNanoseconds()));
     }
     catch (...)
     {

@@ -17,7 +17,7 @@ void QuillbeatProcessor::releaseResources() {}
 void QuillbeatProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
 {
     // Audio passes through untouched: the host's buffer already holds the input.
-    transport.capture (getPlayHead());
+    transport.capture (getPlayHead(), getSampleRate());
 }
 
 bool QuillbeatProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

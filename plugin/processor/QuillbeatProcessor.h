@@ -42,6 +42,9 @@ public:
     // One reading of the host transport; safe on any thread, lock-free.
     quillbeat::TransportReading readTransport() const noexcept { return transport.read(); }
 
+    // Everything the play head reported for the newest block; any thread, lock-free.
+    quillbeat::PlayheadReading readPlayhead() const noexcept { return transport.readPlayhead(); }
+
     // The editor's size, kept for the saved state. Any thread.
     int getWindowWidth() const noexcept { return windowWidth.load (std::memory_order_relaxed); }
     int getWindowHeight() const noexcept { return windowHeight.load (std::memory_order_relaxed); }

@@ -52,6 +52,9 @@ inline void installTestPage()
   import { getNativeFunction } from './juce/index.js';
   window.__events = [];
   window.__JUCE__.backend.addEventListener ('transportUpdate', (e) => window.__events.push (e));
+  window.__playheads = [];
+  window.__JUCE__.backend.addEventListener ('playheadUpdate', (e) => window.__playheads.push ({ reading: e, at: performance.now() }));
+  getNativeFunction ('getPlayhead')().then ((r) => { window.__getPlayhead = r; });
   const getTransport = getNativeFunction ('getTransport');
   window.__callGetTransport = (...args) => getTransport (...args);
   getTransport().then ((r) => { window.__getTransport = r; });
@@ -63,7 +66,8 @@ inline void installTestPage()
 }
 
 // Feeds the processor blocks from another thread, as a host's audio thread
-// would, with a play head playing at 128 bpm in 4/4 from 12.5 s.
+// would, with a play head playing at 128 bpm in 4/4 from 12.5 s, reporting
+// quarter notes and samples as well.
 class AudioThread
 {
 public:
@@ -89,7 +93,10 @@ private:
 
         while (running)
         {
-            playHead.position = FakePlayHead::playing (128.0, 4, 4, seconds);
+            auto position = FakePlayHead::playing (128.0, 4, 4, seconds);
+            position.setPpqPosition (seconds * 128.0 / 60.0);
+            position.setTimeInSamples ((juce::int64) std::llround (seconds * 48000.0));
+            playHead.position = position;
             processor.processBlock (buffer, midi);
             seconds += 512.0 / 48000.0;
             std::this_thread::sleep_for (std::chrono::microseconds (10667));

@@ -90,6 +90,44 @@ TEST_F (PageBridge, GetTransportResolvesWithoutDebugInfoWhateverTheArguments)
     }
 }
 
+TEST_F (PageBridge, PlayheadReadingsArriveBesideTodaysMessages)
+{
+    ASSERT_TRUE (pageBecomes (*view, "window.__getPlayhead && window.__playheads.length > 1", 5000));
+
+    const juce::String keys = "connected,blockCount,playing,recording,looping,bpm,timeSigNum,timeSigDen,positionSecs,"
+                              "positionSamples,ppqPosition,ppqLastBarStart,barCount,ppqLoopStart,ppqLoopEnd,sampleRate,"
+                              "hostTimeMs,captureTimeMs,sentTimeMs";
+    EXPECT_EQ (page ("Object.keys (window.__getPlayhead).join (',')").toString(), keys);
+    EXPECT_EQ (page ("Object.keys (window.__playheads.at (-1).reading).join (',')").toString(), keys);
+
+    // One block's values: the quarter notes match the seconds at 128 bpm, and
+    // what this host never reports arrives as null.
+    const juce::String last = "window.__playheads.at (-1).reading";
+    EXPECT_TRUE ((bool) page (last + ".playing"));
+    EXPECT_NEAR ((double) page (last + ".ppqPosition"), (double) page (last + ".positionSecs") * 128.0 / 60.0, 1e-9);
+    EXPECT_EQ ((double) page (last + ".positionSamples"), std::round ((double) page (last + ".positionSecs") * 48000.0));
+    EXPECT_TRUE ((bool) page (last + ".looping === false && " + last + ".ppqLoopStart === null && " + last
+                              + ".barCount === null && " + last + ".hostTimeMs === null"));
+
+    // Stamped by the plug-in's clock: captured before it was sent, and fresh.
+    const auto age = (double) page (last + ".sentTimeMs - " + last + ".captureTimeMs");
+    EXPECT_GE (age, 0.0);
+    EXPECT_LT (age, 1000.0);
+
+    // The same rate as the transport events, and the events are not disturbed.
+    // Both events of a tick go out back to back, so one evaluation never sees half a tick.
+    const juce::String lead = "window.__playheads.length - window.__events.length";
+    const auto before = (int) page ("window.__playheads.length");
+    const auto leadBefore = (int) page (lead);
+    pumpFor (2000);
+    const auto playheads = (int) page ("window.__playheads.length") - before;
+    EXPECT_GE (playheads, 6);
+    EXPECT_LE (playheads, 10);
+    EXPECT_EQ ((int) page (lead), leadBefore);
+    EXPECT_EQ (page ("Object.keys (window.__events.at (-1)).join (',')").toString(),
+               "connected,playing,recording,bpm,timeSigNum,timeSigDen,positionSecs,positionFormatted,debugBlockCount,debugInfo");
+}
+
 TEST_F (PageBridge, HiddenViewGetsAssignmentsButNoEvents)
 {
     ASSERT_TRUE (pageBecomes (*view, "window.__events.length > 0", 3000));

@@ -1,5 +1,6 @@
 #include "MovingTransport.h"
 
+#include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
 #include <editor/QuillbeatEditor.h>
 #include <processor/QuillbeatProcessor.h>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 // The audio thread, the message thread and a host thread setting state all at
 // once, the way a DAW drives a plug-in. Built with ThreadSanitizer, any data
@@ -91,8 +94,9 @@ TEST (AudioThreadRace, AudioThreadRacesPageReadersAndStateCalls)
     ASSERT_TRUE (view.editor.hasWebViewFailed());
     ASSERT_TRUE (view.options.has_value());
     const auto getTransport = view.options->getNativeFunctions().at ("getTransport");
+    const auto getPlayhead = view.options->getNativeFunctions().at (quillbeat::playheadFunctionName);
     const auto serve = view.options->getResourceProvider();
-    ASSERT_TRUE (getTransport != nullptr && serve != nullptr);
+    ASSERT_TRUE (getTransport != nullptr && getPlayhead != nullptr && serve != nullptr);
 
     // A page file the provider reads from the web root while the others run.
     const auto webRoot = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Quillbeat/web");
@@ -171,11 +175,16 @@ TEST (AudioThreadRace, AudioThreadRacesPageReadersAndStateCalls)
         juce::var answer;
         getTransport ({}, [&answer] (juce::var result) { answer = std::move (result); });
 
+        juce::var playhead;
+        getPlayhead ({}, [&playhead] (juce::var result) { playhead = std::move (result); });
+        const auto playheadEvent = juce::JSON::toString (quillbeat::buildPlayheadObject (processor.readPlayhead(), 0));
+
         const auto transportScript = serve ("/transport.js");
         const auto page = serve ("/index.html");
 
         if (! script.startsWith ("window.__transportData") || ! event.startsWith ("{")
             || ! answer.isObject() || ! answer.hasProperty ("bpm")
+            || ! playhead.isObject() || ! playhead.hasProperty ("ppqPosition") || ! playheadEvent.startsWith ("{")
             || ! transportScript.has_value() || transportScript->data.empty()
             || ! page.has_value() || page->data.size() != pageText.getNumBytesAsUTF8())
             ++badAnswers;
@@ -196,6 +205,134 @@ TEST (AudioThreadRace, AudioThreadRacesPageReadersAndStateCalls)
 
     std::cout << "raced " << blocks << " blocks, " << ticks << " message-thread rounds, "
               << stateRounds << " state rounds\n";
+}
+
+// A play head whose every value is a different function of one block
+// number, so a reading that mixed two blocks shows at once.
+struct CountingPlayHead final : juce::AudioPlayHead
+{
+    std::int64_t block = 0;
+
+    juce::Optional<PositionInfo> getPosition() const override
+    {
+        const auto n = (double) block;
+        PositionInfo p;
+        p.setIsPlaying (block % 2 == 0);
+        p.setIsRecording (block % 3 == 0);
+        p.setIsLooping (block % 5 == 0);
+        p.setBpm (60.0 + (double) (block % 1000));
+        p.setTimeSignature (TimeSignature { 1 + (int) (block % 16), 1 << (block % 5) });
+        p.setTimeInSeconds (n * 0.5);
+        p.setTimeInSamples (block * 64);
+        p.setPpqPosition (n * 0.25);
+        p.setPpqPositionOfLastBarStart (n * 0.125);
+        p.setBarCount (block * 3);
+        p.setLoopPoints (LoopPoints { n, n + 1.0 });
+        p.setHostTimeNs ((std::uint64_t) block * 1000u);
+        return p;
+    }
+};
+
+// The block number a reading claims in each of its members; all equal when
+// the reading is whole.
+std::vector<std::int64_t> blockNumbersIn (const quillbeat::PlayheadReading& r)
+{
+    if (! r.playing || ! r.bpm || ! r.timeSigNum || ! r.positionSecs || ! r.positionSamples || ! r.ppqPosition
+        || ! r.ppqLastBarStart || ! r.barCount || ! r.ppqLoopStart || ! r.ppqLoopEnd || ! r.hostTimeNs)
+        return { -1 };
+
+    const auto n = (std::int64_t) std::llround (*r.ppqPosition * 4.0);
+    std::vector<std::int64_t> claims {
+        (std::int64_t) r.blockCount - 1,
+        (std::int64_t) std::llround (*r.positionSecs * 2.0),
+        *r.positionSamples / 64,
+        (std::int64_t) std::llround (*r.ppqLastBarStart * 8.0),
+        *r.barCount / 3,
+        (std::int64_t) *r.ppqLoopStart,
+        (std::int64_t) *r.ppqLoopEnd - 1,
+        (std::int64_t) (*r.hostTimeNs / 1000u),
+    };
+
+    // The values that cycle agree with the block number too.
+    if (*r.playing != (n % 2 == 0) || *r.recording != (n % 3 == 0) || *r.looping != (n % 5 == 0)
+        || ! juce::exactlyEqual (*r.bpm, 60.0 + (double) (n % 1000)) || *r.timeSigNum != 1 + (int) (n % 16) || *r.timeSigDen != 1 << (n % 5))
+        claims.push_back (-1);
+
+    return claims;
+}
+
+TEST (AudioThreadRace, PlayheadReadingsComeWholeFromOneBlock)
+{
+    QuillbeatProcessor processor;
+    processor.setRateAndBufferSizeDetails (48000.0, 16);
+    std::atomic<bool> stop { false };
+    std::int64_t blocks = 0;
+
+    std::thread audio ([&]
+    {
+        CountingPlayHead playHead;
+        processor.setPlayHead (&playHead);
+        juce::AudioBuffer<float> buffer (2, 16);
+        buffer.clear();
+        juce::MidiBuffer midi;
+
+        for (; ! stop.load (std::memory_order_relaxed); ++blocks)
+        {
+            playHead.block = blocks;
+            processor.processBlock (buffer, midi);
+        }
+
+        processor.setPlayHead (nullptr);
+    });
+
+    // Readers as the editor has them: the reading itself, and the object the
+    // page gets, read back from its JSON.
+    int reads = 0, torn = 0, distinctBlocks = 0;
+    std::int64_t lastBlock = -1;
+    juce::String firstTear;
+    const auto deadline = std::chrono::steady_clock::now() + raceDuration();
+
+    for (; std::chrono::steady_clock::now() < deadline; ++reads)
+    {
+        const auto reading = processor.readPlayhead();
+
+        if (reading.blockCount == 0)
+            continue;
+
+        const auto claims = blockNumbersIn (reading);
+        const auto whole = std::all_of (claims.begin(), claims.end(), [&] (auto c) { return c == claims.front(); });
+
+        // Now and then, also as the page would get it.
+        auto sentWhole = true;
+        juce::var sent;
+        if (whole && reads % 64 == 0)
+        {
+            sent = juce::JSON::parse (juce::JSON::toString (quillbeat::buildPlayheadObject (reading, 0)));
+            sentWhole = (int) sent["blockCount"] == reading.blockCount
+                     && juce::exactlyEqual ((double) sent["ppqPosition"], *reading.ppqPosition)
+                     && (juce::int64) sent["positionSamples"] == *reading.positionSamples;
+        }
+
+        if (! whole || ! sentWhole)
+        {
+            if (torn++ == 0)
+                firstTear = "block " + juce::String (reading.blockCount) + ", ppq "
+                          + juce::String (reading.ppqPosition.value_or (-1.0)) + ", sent " + juce::JSON::toString (sent, true);
+        }
+        else if (claims.front() != lastBlock)
+        {
+            lastBlock = claims.front();
+            ++distinctBlocks;
+        }
+    }
+
+    stop = true;
+    audio.join();
+
+    EXPECT_EQ (torn, 0) << "first torn reading: " << firstTear;
+    EXPECT_GT (distinctBlocks, 1);
+    std::cout << "read " << reads << " playhead readings over " << blocks << " blocks (" << distinctBlocks
+              << " distinct), " << torn << " torn\n";
 }
 
 } // namespace

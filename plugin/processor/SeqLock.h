@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <thread>
+#include <type_traits>
+
+namespace quillbeat
+{
+
+// A value published by one writer and read consistently by any number of
+// readers, without locks and without the writer ever waiting: a sequence
+// counter that is odd while a write is under way. Readers copy the value and
+// retry when the counter says it changed under them.
+//
+// The value is held as atomic words, so no reader ever races a plain memory
+// access. The words are stored with release order and loaded with acquire
+// order: a reader that sees any word of a newer write is guaranteed to see the
+// counter moved on, so it cannot accept a mix of two writes. On x86 these are
+// plain moves; there are no fences.
+template <typename Value>
+class SeqLock
+{
+    static_assert (std::is_trivially_copyable_v<Value>);
+
+public:
+    explicit SeqLock (const Value& initial = {}) noexcept { write (initial); }
+
+    // One writer only. Never blocks, never allocates.
+    void write (const Value& value) noexcept
+    {
+        Words source {};
+        std::memcpy (source.data(), &value, sizeof (Value));
+
+        const auto s = sequence.load (std::memory_order_relaxed);
+        sequence.store (s + 1, std::memory_order_relaxed);
+
+        for (size_t i = 0; i < wordCount; ++i)
+            words[i].store (source[i], std::memory_order_release);
+
+        sequence.store (s + 2, std::memory_order_release);
+    }
+
+    // One attempt: the value, or nothing if a write overlapped the copy.
+    std::optional<Value> tryRead() const noexcept
+    {
+        const auto before = sequence.load (std::memory_order_acquire);
+
+        if ((before & 1u) != 0)
+            return std::nullopt;
+
+        Words copy;
+        for (size_t i = 0; i < wordCount; ++i)
+            copy[i] = words[i].load (std::memory_order_acquire);
+
+        if (sequence.load (std::memory_order_relaxed) != before)
+            return std::nullopt;
+
+        Value value;
+        std::memcpy (&value, copy.data(), sizeof (Value));
+        return value;
+    }
+
+    // Retries until a copy is whole. A write takes a few dozen nanoseconds,
+    // so this nearly always succeeds at once; should the writer be preempted
+    // mid-write, the reader gives up its time slice rather than spin.
+    Value read() const noexcept
+    {
+        for (int attempt = 0;; ++attempt)
+        {
+            if (auto value = tryRead())
+                return *value;
+
+            if (attempt >= 64)
+                std::this_thread::yield();
+        }
+    }
+
+private:
+    static constexpr size_t wordCount = (sizeof (Value) + sizeof (std::uint64_t) - 1) / sizeof (std::uint64_t);
+    using Words = std::array<std::uint64_t, wordCount>;
+
+    std::atomic<std::uint32_t> sequence { 0 };
+    std::array<std::atomic<std::uint64_t>, wordCount> words {};
+
+    static_assert (std::atomic<std::uint64_t>::is_always_lock_free);
+};
+
+} // namespace quillbeat
