@@ -1,6 +1,8 @@
 // Bars, beats and ticks from a position in seconds, assuming the tempo and
 // time signature of the reading held for the whole song so far. Hosts with a
-// tempo map would disagree after any change; the display says so.
+// tempo map would disagree after any change, so this is only the fallback for
+// readings without a position in quarter notes (musicalPosition.ts), and the
+// display says so.
 
 export const TICKS_PER_BEAT = 960;
 
@@ -48,6 +50,11 @@ export function barsBeatsTicks(
   const beatIndex = floorDiv(inBar, TICKS_PER_BEAT);
 
   return { bar: barIndex + 1, beat: beatIndex + 1, tick: inBar - beatIndex * TICKS_PER_BEAT };
+}
+
+/** "9.1": bar and beat, for positions that fall on a beat such as a loop's ends. */
+export function formatBarBeat(bbt: BarsBeatsTicks): string {
+  return `${bbt.bar}.${bbt.beat}`;
 }
 
 /** "40.6.384": bar, beat and a three-digit tick. */
