@@ -87,6 +87,7 @@ juce::String PluginRunner::describeSchedule() const
 void PluginRunner::prepare (double newSampleRate, int maximumBlockSize)
 {
     sampleRate = newSampleRate;
+    playHead.setSampleRate (newSampleRate);   // so a seek before the first block lands at this rate
     buffer.setSize (2, maximumBlockSize);
     midi.ensureSize (256);
     plugin->setRateAndBufferSizeDetails (newSampleRate, maximumBlockSize);

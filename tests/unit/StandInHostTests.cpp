@@ -1,11 +1,15 @@
 #include <HostOptions.h>
 #include <HostPlayHead.h>
 #include <HostTimeline.h>
+#include <SequencedSnapshot.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace quillbeat::host
@@ -214,4 +218,256 @@ TEST (StandInHost, TimelineKeepsItsStepsSortedAndRefusesWhatCannotPlay)
     EXPECT_EQ (timeline.getLoop(), LoopRange {});
 }
 
+// Plays a play head the way the host's audio thread does and checks each
+// block's report against the timeline it was given.
+TEST (StandInHost, PlayHeadReportsATimelineThatAgreesWithItselfOverManyBlocks)
+{
+    const struct
+    {
+        int num, den;
+        double bpm;
+        std::vector<TempoStep> steps;
+        double sampleRate;
+        int blockSize, startBar, blocks;
+    } cases[] = {
+        { 4, 4, 128.0, { { 9, 96.0 } }, 48000.0, 512, 7, 1000 },
+        { 7, 8, 120.0, { { 5, 90.0 }, { 9, 200.0 } }, 44100.0, 333, 1, 3000 },
+        { 6, 8, 100.0, { { 3, 150.0 } }, 96000.0, 4096, 1, 300 },
+        { 3, 4, 60.0, { { 2, 240.0 }, { 3, 30.0 } }, 8000.0, 1, 1, 40000 },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto timeline = makeTimeline (c.num, c.den, c.bpm, c.steps);
+        const auto label = describe (timeline) + ", blocks of " + juce::String (c.blockSize);
+        const auto quarterNotesPerBar = timeline.quarterNotesPerBar();
+        const auto blockSeconds = c.blockSize / c.sampleRate;
+
+        double slowest = c.bpm, fastest = c.bpm;
+        for (const auto& step : c.steps)
+            slowest = std::min (slowest, step.bpm), fastest = std::max (fastest, step.bpm);
+
+        HostPlayHead head;
+        head.setTempo (c.bpm);
+        head.setTimeSignature (c.num, c.den);
+        ASSERT_TRUE (head.setTempoSteps (c.steps));
+        head.setSampleRate (c.sampleRate);
+        head.seekToBar (c.startBar);
+        head.setPlaying (true);
+
+        double previousPpq = -1.0;
+        std::uint64_t previousTime = 0;
+        std::vector<double> temposHeard;
+
+        for (int block = 0; block < c.blocks; ++block)
+        {
+            const auto info = head.getPosition();
+            ASSERT_TRUE (info.hasValue());
+            const auto samples = *info->getTimeInSamples();
+            const auto seconds = *info->getTimeInSeconds();
+            const auto ppq = *info->getPpqPosition();
+            const auto barStart = *info->getPpqPositionOfLastBarStart();
+            const auto barCount = *info->getBarCount();
+            const auto bpm = *info->getBpm();
+            const auto at = label + ", block " + juce::String (block) + ", ppq " + juce::String (ppq, 6);
+
+            EXPECT_EQ (seconds, (double) samples / c.sampleRate) << at;
+            EXPECT_NEAR (timeline.ppqToSeconds (ppq), seconds, 1.0e-9) << at;
+
+            if (block == 0)
+                EXPECT_NEAR (ppq, timeline.barToPpq (c.startBar), 1.0e-9) << at;
+            else
+            {
+                // Never back, never a jump: each block moves on by its length at some tempo of the map.
+                EXPECT_GE (ppq - previousPpq, blockSeconds * slowest / 60.0 - 1.0e-9) << at;
+                EXPECT_LE (ppq - previousPpq, blockSeconds * fastest / 60.0 + 1.0e-9) << at;
+            }
+
+            EXPECT_LE (barStart, ppq + 1.0e-9) << at;
+            EXPECT_LT (ppq, barStart + quarterNotesPerBar) << at;
+            EXPECT_NEAR (barStart, (double) barCount * quarterNotesPerBar, 1.0e-9) << at;
+            EXPECT_EQ (timeline.musicalPositionAt (ppq).bar, barCount + 1) << at;
+            EXPECT_EQ (bpm, timeline.tempoAtBar (barCount + 1)) << at;
+            EXPECT_EQ (info->getTimeSignature()->numerator, c.num) << at;
+            EXPECT_EQ (info->getTimeSignature()->denominator, c.den) << at;
+            EXPECT_FALSE (info->getIsLooping()) << at;
+            EXPECT_FALSE (info->getLoopPoints().hasValue()) << at;
+            ASSERT_TRUE (info->getHostTimeNs().hasValue());
+            EXPECT_GE (*info->getHostTimeNs(), previousTime) << at;
+
+            if (temposHeard.empty() || ! juce::exactlyEqual (temposHeard.back(), bpm))
+                temposHeard.push_back (bpm);
+
+            previousPpq = ppq;
+            previousTime = *info->getHostTimeNs();
+            head.advance (c.blockSize, c.sampleRate);
+        }
+
+        // Each step's tempo is reported from its bar on, in order.
+        std::vector<double> expected;
+        for (const auto& step : timeline.getTempoSteps())
+            if (step.bar > c.startBar)
+                expected.push_back (step.bpm);
+        expected.insert (expected.begin(), timeline.tempoAtBar (c.startBar));
+        EXPECT_EQ (temposHeard, expected) << label;
+    }
+}
+
+TEST (StandInHost, PlayHeadLoopWrapsCarryingTheOvershoot)
+{
+    const struct
+    {
+        int num, den;
+        double bpm;
+        std::vector<TempoStep> steps;
+        int loopFirst, loopLast, startBar, blockSize;
+        bool wraps;
+    } cases[] = {
+        { 4, 4, 128.0, { { 9, 96.0 } }, 9, 10, 7, 333, true },     // plays into the loop
+        { 4, 4, 128.0, { { 9, 96.0 } }, 9, 10, 10, 333, true },
+        { 4, 4, 128.0, { { 9, 96.0 } }, 8, 9, 8, 333, true },      // a loop across the tempo step
+        { 4, 4, 128.0, { { 9, 96.0 } }, 9, 10, 11, 333, false },   // starts at the loop end: plays on
+        { 4, 4, 128.0, { { 9, 96.0 } }, 9, 10, 12, 333, false },
+        { 7, 8, 120.0, {}, 2, 2, 1, 4096, true },
+        { 1, 32, 999.0, {}, 1, 1, 1, 4096, true },                 // blocks longer than the loop
+    };
+
+    constexpr double rate = 48000.0;
+
+    for (const auto& c : cases)
+    {
+        const auto timeline = makeTimeline (c.num, c.den, c.bpm, c.steps, { true, c.loopFirst, c.loopLast });
+        const auto label = describe (timeline) + ", loop " + juce::String (c.loopFirst) + "-" + juce::String (c.loopLast)
+                         + " from bar " + juce::String (c.startBar);
+        const auto loopStart = std::llround (timeline.ppqToSeconds (timeline.loopStartPpq()) * rate);
+        const auto loopEnd = std::llround (timeline.ppqToSeconds (timeline.loopEndPpq()) * rate);
+
+        HostPlayHead head;
+        head.setTempo (c.bpm);
+        head.setTimeSignature (c.num, c.den);
+        ASSERT_TRUE (head.setTempoSteps (c.steps));
+        ASSERT_TRUE (head.setLoop ({ true, c.loopFirst, c.loopLast }));
+        head.setSampleRate (rate);
+        head.seekToBar (c.startBar);
+        head.setPlaying (true);
+
+        int wraps = 0;
+        juce::int64 previous = -1;
+
+        for (int block = 0; block < 2000; ++block)
+        {
+            const auto info = head.getPosition();
+            const auto samples = *info->getTimeInSamples();
+            const auto at = label + ", block " + juce::String (block);
+
+            EXPECT_TRUE (info->getIsLooping()) << at;
+            EXPECT_EQ (info->getLoopPoints()->ppqStart, timeline.loopStartPpq()) << at;
+            EXPECT_EQ (info->getLoopPoints()->ppqEnd, timeline.loopEndPpq()) << at;
+            EXPECT_NEAR (*info->getPpqPosition(), timeline.secondsToPpq ((double) samples / rate), 1.0e-9) << at;
+            EXPECT_EQ (*info->getBpm(), timeline.tempoAtPpq (*info->getPpqPosition())) << at;
+
+            if (previous >= 0 && previous + c.blockSize != samples)
+            {
+                ++wraps;
+                const auto overshoot = previous + c.blockSize - loopEnd;
+                EXPECT_LT (previous, loopEnd) << at;
+                EXPECT_GE (overshoot, 0) << at;
+                EXPECT_EQ (samples, loopStart + overshoot % (loopEnd - loopStart)) << at;
+            }
+
+            if (c.wraps && samples >= loopStart)
+            {
+                EXPECT_LT (samples, loopEnd) << at;
+                EXPECT_GE (*info->getPpqPosition(), timeline.loopStartPpq()) << at;
+                EXPECT_LT (*info->getPpqPosition(), timeline.loopEndPpq()) << at;
+            }
+
+            previous = samples;
+            head.advance (c.blockSize, rate);
+        }
+
+        EXPECT_EQ (wraps >= 2, c.wraps) << label << ": " << wraps << " wraps";
+    }
+}
+
+TEST (StandInHost, PlayHeadSeeksAtTheNextBlockBoundary)
+{
+    HostPlayHead head;
+    head.setTempo (128.0);
+    const TempoStep step[] = { { 9, 96.0 } };
+    ASSERT_TRUE (head.setTempoSteps (step));
+    head.setSampleRate (44100.0);
+    head.setPlaying (true);
+
+    // Asked before the first block: that block is already at bar 9, and moves on from there.
+    head.seekToBar (9);
+    auto info = head.getPosition();
+    EXPECT_EQ (*info->getTimeInSamples(), 15 * 44100);
+    EXPECT_EQ (*info->getPpqPosition(), 32.0);
+    EXPECT_EQ (*info->getBarCount(), 8);
+    EXPECT_EQ (*info->getBpm(), 96.0);
+    head.advance (441, 44100.0);
+    EXPECT_EQ (head.getPositionSamples(), 15 * 44100 + 441);
+
+    // Asked during a block: the block plays where it was, the next starts at the bar.
+    info = head.getPosition();
+    head.seekToBar (10);
+    head.advance (441, 44100.0);
+    EXPECT_EQ (head.getPositionSamples(), (15 * 44100) + (int) (2.5 * 44100));
+    EXPECT_EQ (head.getMusicalPosition(), (MusicalPosition { 10, 1, 0 }));
+    EXPECT_EQ (head.getCurrentTempo(), 96.0);
+
+    // Stopped, a seek still lands.
+    head.setPlaying (false);
+    head.seekToBar (2);
+    head.advance (441, 44100.0);
+    EXPECT_EQ (head.getMusicalPosition(), (MusicalPosition { 2, 1, 0 }));
+    EXPECT_EQ (head.getCurrentTempo(), 128.0);
+}
+
+// The audio thread must never see half of one timeline and half of another.
+TEST (StandInHost, SequencedSnapshotNeverHandsOutAMixOfTwoWrites)
+{
+    struct Marks
+    {
+        std::uint64_t words[24];
+    };
+
+    const auto marked = [] (std::uint64_t n)
+    {
+        Marks m;
+        std::fill (std::begin (m.words), std::end (m.words), n);
+        return m;
+    };
+
+    constexpr std::uint64_t lastWrite = 200000;
+    quillbeat::host::SequencedSnapshot<Marks> snapshot (marked (0));
+    std::atomic<bool> done { false };
+
+    std::thread writer ([&]
+    {
+        for (std::uint64_t n = 1; n <= lastWrite; ++n)
+            snapshot.write (marked (n));
+        done.store (true);
+    });
+
+    std::uint64_t lastSeen = 0, torn = 0, backwards = 0;
+    for (bool finished = false; ! finished;)
+    {
+        finished = done.load();
+        Marks read;
+        if (! snapshot.tryRead (read))
+            continue;
+
+        torn += std::any_of (std::begin (read.words), std::end (read.words),
+                             [&] (std::uint64_t w) { return w != read.words[0]; }) ? 1u : 0u;
+        backwards += read.words[0] < lastSeen ? 1u : 0u;
+        lastSeen = read.words[0];
+    }
+
+    writer.join();
+    EXPECT_EQ (torn, 0u);
+    EXPECT_EQ (backwards, 0u);
+    EXPECT_EQ (lastSeen, lastWrite);
+}
 } // namespace
