@@ -1,8 +1,11 @@
 #pragma once
 
+#include "HostTimeline.h"
+
 #include <juce_core/juce_core.h>
 
 #include <optional>
+#include <vector>
 
 namespace quillbeat::host
 {
@@ -15,6 +18,9 @@ struct HostOptions
     bool play = false, record = false;
     double bpm = 120.0;
     int timeSigNum = 4, timeSigDen = 4;
+    std::vector<TempoStep> tempoSteps;  // from --tempo-map, sorted by bar
+    LoopRange loop;                     // from --loop
+    int startBar = 1;                   // where the run starts
     double seconds = 3.0;               // how long a headless run lasts
     bool openEditor = false;            // show the plug-in's editor (headless runs too)
     juce::File screenshot;              // headless: write the window here at the end
@@ -33,5 +39,12 @@ struct ParsedOptions
 ParsedOptions parseHostOptions (const juce::StringArray& arguments, const juce::File& defaultPlugin);
 
 juce::String hostUsage();
+
+// The timeline's text forms, shared by the command line and the window.
+// Tempo steps as "9:96,17:140.5" (nothing for an empty text); a bar range as
+// "9-10". Nothing, with the reason in `error`, for text that makes no sense.
+std::optional<std::vector<TempoStep>> parseTempoSteps (const juce::String& text, juce::String& error);
+std::optional<LoopRange> parseBarRange (const juce::String& text, juce::String& error);
+juce::String formatTempoSteps (std::span<const TempoStep> steps);
 
 } // namespace quillbeat::host

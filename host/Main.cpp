@@ -40,6 +40,9 @@ public:
         auto& head = runner->getPlayHead();
         head.setTempo (options.bpm);
         head.setTimeSignature (options.timeSigNum, options.timeSigDen);
+        head.setTempoSteps (options.tempoSteps);
+        head.setLoop (options.loop);
+        head.seekToBar (options.startBar);
         head.setPlaying (options.play || ! options.headless);
         head.setRecording (options.record);
 
@@ -97,12 +100,15 @@ private:
             ok = options.saveState.replaceWithData (state.getData(), state.getSize()) && ok;
 
         const auto& head = runner->getPlayHead();
+        const auto loop = head.getTimeline().getLoop();
         std::cout << "Quillbeat host: " << runner->getBlockCount() << " blocks ("
                   << runner->describeSchedule() << "), " << runner->getMismatchCount() << " mismatches, "
                   << "state " << state.getSize() << " bytes, " << juce::String (head.getTempo(), 1) << " bpm "
                   << options.timeSigNum << "/" << options.timeSigDen << ", "
                   << (options.play ? "played " : "stopped at ")
                   << juce::String ((double) head.getPositionSamples() / runner->getSampleRate(), 3) << " s"
+                  << ", at " << formatBarBeatTick (head.getMusicalPosition())
+                  << (loop.isActive() ? ", looping " + juce::String (loop.firstBar) + "-" + juce::String (loop.lastBar) : juce::String())
                   << (ok ? "" : "  FAILED") << std::endl;
 
         setApplicationReturnValue (ok ? 0 : 1);

@@ -22,6 +22,7 @@ static void PrintTo (const TempoStep& step, std::ostream* os) { *os << step.bar 
 namespace
 {
 using quillbeat::host::formatBarBeatTick;
+using quillbeat::host::formatTempoSteps;
 using quillbeat::host::HostPlayHead;
 using quillbeat::host::HostTimeline;
 using quillbeat::host::LoopRange;
@@ -43,12 +44,21 @@ TEST (StandInHost, CommandLineTable)
         double bpm = 120.0;
         int num = 4, den = 4;
         double seconds = 3.0;
+        const char* tempoSteps = "";    // as formatTempoSteps writes them back
+        int loopFirst = 0, loopLast = 0;
+        int startBar = 1;
     } cases[] = {
         { "", true, false, false, 120.0, 4, 4, 3.0 },
         { "--gui", true, false, false, 120.0, 4, 4, 3.0 },
         { "--play --bpm 128 --sig 7/8 --seconds 3", true, true, true, 128.0, 7, 8, 3.0 },
         { "--gui --play --bpm 90.5 --sig 6/8", true, false, true, 90.5, 6, 8, 3.0 },
         { "--seconds 0.5", true, true, false, 120.0, 4, 4, 0.5 },
+        // The timeline options alone leave the run in the window.
+        { "--bpm 128 --tempo-map 9:96 --loop 9-10 --start-bar 9", true, false, false, 128.0, 4, 4, 3.0, "9:96", 9, 10, 9 },
+        { "--play --tempo-map 17:140.5,9:96 --seconds 2", true, true, true, 120.0, 4, 4, 2.0, "9:96,17:140.5" },
+        { "--tempo-map 2:60,3:61,4:62,5:63,6:64,7:65,8:66,9:67", true, false, false, 120.0, 4, 4, 3.0,
+          "2:60,3:61,4:62,5:63,6:64,7:65,8:66,9:67" },
+        { "--loop 3-3 --start-bar 9999", true, false, false, 120.0, 4, 4, 3.0, "", 3, 3, 9999 },
         { "--bpm", false },
         { "--bpm fast", false },
         { "--bpm -3", false },
@@ -58,6 +68,31 @@ TEST (StandInHost, CommandLineTable)
         { "--sig 0/4", false },
         { "--sig x/8", false },
         { "--seconds 0", false },
+        { "--bpm 1.2.3", false },
+        { "--tempo-map", false },
+        { "--tempo-map 9", false },
+        { "--tempo-map 9:", false },
+        { "--tempo-map :96", false },
+        { "--tempo-map 1:96", false },          // bar 1 is --bpm's
+        { "--tempo-map 0:96", false },
+        { "--tempo-map 9:0", false },
+        { "--tempo-map 9:1000", false },
+        { "--tempo-map 9:fast", false },
+        { "--tempo-map 9:96,", false },
+        { "--tempo-map 9:96,9:100", false },
+        { "--tempo-map 2:60,3:61,4:62,5:63,6:64,7:65,8:66,9:67,10:68", false },
+        { "--tempo-map 10000:96", false },
+        { "--loop", false },
+        { "--loop 9", false },
+        { "--loop 10-9", false },
+        { "--loop 0-2", false },
+        { "--loop -3-4", false },
+        { "--loop a-b", false },
+        { "--loop 9-10-11", false },
+        { "--start-bar 0", false },
+        { "--start-bar 1.5", false },
+        { "--start-bar x", false },
+        { "--start-bar 99999999999", false },
         { "--frobnicate", false },
     };
 
@@ -80,6 +115,9 @@ TEST (StandInHost, CommandLineTable)
         EXPECT_EQ (o.timeSigDen, c.den) << c.line;
         EXPECT_EQ (o.seconds, c.seconds) << c.line;
         EXPECT_EQ (o.plugin, plugin) << c.line;
+        EXPECT_EQ (formatTempoSteps (o.tempoSteps), juce::String (c.tempoSteps)) << c.line;
+        EXPECT_EQ (o.loop, (c.loopFirst > 0 ? LoopRange { true, c.loopFirst, c.loopLast } : LoopRange {})) << c.line;
+        EXPECT_EQ (o.startBar, c.startBar) << c.line;
     }
 }
 
