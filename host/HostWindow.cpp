@@ -1,11 +1,14 @@
 #include "HostWindow.h"
 
+#include "HostOptions.h"
+
 namespace quillbeat::host
 {
 
 namespace
 {
-    constexpr int barHeight = 44;
+    constexpr int rowHeight = 38;
+    constexpr int barHeight = 2 * rowHeight;
 
     juce::String formatClock (double seconds)
     {
@@ -23,7 +26,8 @@ public:
     {
         auto& head = runner.getPlayHead();
 
-        for (auto* c : std::initializer_list<juce::Component*> { &play, &record, &rewind, &tempo, &signature, &status, &save, &load })
+        for (auto* c : std::initializer_list<juce::Component*> { &play, &record, &rewind, &tempo, &signature, &status,
+                                                                 &loop, &loopRange, &tempoStepsLabel, &tempoSteps, &save, &load })
             addAndMakeVisible (c);
 
         play.setClickingTogglesState (true);
@@ -52,6 +56,27 @@ public:
                                                    text.fromFirstOccurrenceOf ("/", false, false).getIntValue());
         };
 
+        // The timeline's text fields take effect on return or when left; text
+        // that makes no sense turns red and changes nothing.
+        const auto timeline = head.getTimeline();
+        const auto range = timeline.getLoop();
+        loop.setToggleState (range.isActive(), juce::dontSendNotification);
+        loop.onClick = [this] { applyLoop(); };
+        loopRange.setText (range.hasRange() ? juce::String (range.firstBar) + "-" + juce::String (range.lastBar) : "1-4",
+                           juce::dontSendNotification);
+        for (auto* field : { &loopRange, &tempoSteps })
+            field->setJustification (juce::Justification::centredLeft);
+
+        loopRange.setTooltip ("Bars to loop, both included: 9-10");
+        loopRange.onReturnKey = loopRange.onFocusLost = [this] { applyLoop(); };
+
+        tempoStepsLabel.setText ("Tempo steps", juce::dontSendNotification);
+        tempoStepsLabel.setJustificationType (juce::Justification::centredRight);
+        tempoSteps.setText (formatTempoSteps (timeline.getTempoSteps()), juce::dontSendNotification);
+        tempoSteps.setTextToShowWhenEmpty ("BAR:BPM,...", juce::Colours::grey);
+        tempoSteps.setTooltip ("Tempo changes at bar starts, e.g. 9:96,17:140 (the slider is the tempo from bar 1)");
+        tempoSteps.onReturnKey = tempoSteps.onFocusLost = [this] { applyTempoSteps(); };
+
         save.onClick = [this] { chooseStateFile (true); };
         load.onClick = [this] { chooseStateFile (false); };
 
@@ -69,15 +94,22 @@ public:
 
     void resized() override
     {
-        auto bar = getLocalBounds().removeFromTop (barHeight).reduced (6);
-        play.setBounds (bar.removeFromLeft (70));
-        record.setBounds (bar.removeFromLeft (70).withTrimmedLeft (4));
-        rewind.setBounds (bar.removeFromLeft (50).withTrimmedLeft (4));
-        tempo.setBounds (bar.removeFromLeft (130).withTrimmedLeft (8));
-        signature.setBounds (bar.removeFromLeft (80).withTrimmedLeft (8));
-        load.setBounds (bar.removeFromRight (90).withTrimmedLeft (4));
-        save.setBounds (bar.removeFromRight (90).withTrimmedLeft (4));
-        status.setBounds (bar.withTrimmedLeft (10));
+        auto bar = getLocalBounds().removeFromTop (barHeight);
+        auto transport = bar.removeFromTop (rowHeight).reduced (6, 4);
+        play.setBounds (transport.removeFromLeft (70));
+        record.setBounds (transport.removeFromLeft (70).withTrimmedLeft (4));
+        rewind.setBounds (transport.removeFromLeft (50).withTrimmedLeft (4));
+        tempo.setBounds (transport.removeFromLeft (130).withTrimmedLeft (8));
+        signature.setBounds (transport.removeFromLeft (80).withTrimmedLeft (8));
+        status.setBounds (transport.withTrimmedLeft (10));
+
+        auto timeline = bar.reduced (6, 4);
+        loop.setBounds (timeline.removeFromLeft (64));
+        loopRange.setBounds (timeline.removeFromLeft (70));
+        tempoStepsLabel.setBounds (timeline.removeFromLeft (100));
+        tempoSteps.setBounds (timeline.removeFromLeft (180).withTrimmedLeft (4));
+        load.setBounds (timeline.removeFromRight (90).withTrimmedLeft (4));
+        save.setBounds (timeline.removeFromRight (90).withTrimmedLeft (4));
 
         if (editor != nullptr)
             editor->setBounds (getLocalBounds().withTrimmedTop (barHeight));
@@ -94,7 +126,10 @@ private:
     void timerCallback() override
     {
         auto& head = runner.getPlayHead();
+        const auto where = head.getMusicalPosition();
         status.setText (formatClock ((double) head.getPositionSamples() / runner.getSampleRate())
+                            + "   " + juce::String (where.bar) + "." + juce::String (where.beat)
+                            + "   " + juce::String (head.getCurrentTempo(), 1) + " bpm"
                             + "   blocks " + juce::String (runner.getBlockCount())
                             + "   mismatches " + juce::String (runner.getMismatchCount()),
                         juce::dontSendNotification);
@@ -102,6 +137,34 @@ private:
     }
 
     void updateButtons() { play.setButtonText (play.getToggleState() ? "Stop" : "Play"); }
+
+    static void markValid (juce::TextEditor& field, bool valid)
+    {
+        field.applyColourToAllText (valid ? juce::Colours::white : juce::Colours::red);
+    }
+
+    void applyLoop()
+    {
+        juce::String error;
+        auto range = parseBarRange (loopRange.getText(), error);
+        markValid (loopRange, range.has_value());
+
+        if (range.has_value())
+        {
+            range->enabled = loop.getToggleState();
+            runner.getPlayHead().setLoop (*range);
+        }
+    }
+
+    void applyTempoSteps()
+    {
+        juce::String error;
+        const auto steps = parseTempoSteps (tempoSteps.getText(), error);
+        markValid (tempoSteps, steps.has_value());
+
+        if (steps.has_value())
+            runner.getPlayHead().setTempoSteps (*steps);
+    }
 
     void chooseStateFile (bool saving)
     {
@@ -136,7 +199,10 @@ private:
     juce::TextButton play { "Play" }, record { "Rec" }, rewind { "|<" }, save { "Save state" }, load { "Load state" };
     juce::Slider tempo;
     juce::ComboBox signature;
-    juce::Label status;
+    juce::Label status, tempoStepsLabel;
+    juce::ToggleButton loop { "Loop" };
+    juce::TextEditor loopRange, tempoSteps;
+    juce::TooltipWindow tooltips { this };
     std::unique_ptr<juce::AudioProcessorEditor> editor;
     std::unique_ptr<juce::FileChooser> chooser;
 };
