@@ -6,6 +6,14 @@
 // answers the native function "getTransport". This module merges all three
 // into one stream of readings, keeps the newest, and reports which paths are
 // delivering and how often.
+//
+// Beside it, the extended reading (playhead.ts) arrives as the
+// "playheadUpdate" event and from the native function "getPlayhead"; the
+// newest is kept with its arrival time, and the arrivals give the offset
+// between the page's clock and the plug-in's (clockOffset.ts).
+
+import { createClockOffsetEstimator } from './clockOffset';
+import { parsePlayhead, type Playhead } from './playhead';
 
 /** One reading of the host's transport, with the keys the plug-in sends. */
 export interface Transport {
@@ -56,6 +64,16 @@ export interface BridgeState {
   updateRateHz: number | null;
   /** A valid reading arrived on some path within the last LIVE_WINDOW_MS. */
   fresh: boolean;
+  /** The newest extended reading, or null before the first one. */
+  playhead: Playhead | null;
+  /** When `playhead` arrived, on the bridge's clock. */
+  playheadArrivedAt: number | null;
+  /** The bridge's clock minus the plug-in's (add it to captureTimeMs); null before the first extended reading. */
+  clockOffsetMs: number | null;
+  /** How the one-off getPlayhead call went ('unavailable' also when the plug-in does not offer it). */
+  playheadCall: NativeCallState;
+  /** Extended deliveries that were not a reading. */
+  playheadRejected: number;
 }
 
 export type BridgeListener = (state: BridgeState) => void;
@@ -79,7 +97,7 @@ interface JuceBackend {
 
 /** The window as the bridge sees it; a plain object stands in for it in tests. */
 export interface BridgeWindow {
-  __JUCE__?: { backend?: JuceBackend };
+  __JUCE__?: { backend?: JuceBackend; initialisationData?: { __juce__functions?: unknown } };
   __transportData?: unknown;
 }
 
@@ -89,7 +107,7 @@ export interface BridgeOptions {
   now?: () => number;
   /** Loads JUCE's front-end library; only called when `window.__JUCE__` exists. */
   loadFrontend?: () => Promise<FrontendLibrary>;
-  /** How long getTransport may take before it counts as failed. */
+  /** How long getTransport and getPlayhead may take before they count as failed. */
   nativeTimeoutMs?: number;
 }
 
@@ -105,6 +123,8 @@ export const RATE_WINDOW_MS = 3000;
 export const STALE_AFTER_MS = 1000;
 
 const TRANSPORT_EVENT = 'transportUpdate';
+const PLAYHEAD_EVENT = 'playheadUpdate';
+const PLAYHEAD_FUNCTION = 'getPlayhead';
 const ASSIGNED_PROPERTY = '__transportData';
 const STATUS_REFRESH_MS = 500;
 const DEFAULT_NATIVE_TIMEOUT_MS = 3000;
@@ -192,6 +212,15 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
   let currentAt = 0;
   let source: DeliveryPath | null = null;
   let nativeCall: NativeCallState = nativeBridge ? 'pending' : 'unavailable';
+
+  // Plug-ins from before the extended reading do not offer getPlayhead; asking
+  // anyway would only make JUCE's library warn and the call time out.
+  const offersPlayhead = nativeBridge && announcedFunctions(win).includes(PLAYHEAD_FUNCTION);
+  let playhead: Playhead | null = null;
+  let playheadAt: number | null = null;
+  let playheadCall: NativeCallState = offersPlayhead ? 'pending' : 'unavailable';
+  let playheadRejected = 0;
+  const clockOffset = createClockOffsetEstimator();
   let disposed = false;
   let lastLiveness = '';
 
@@ -229,6 +258,11 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
       paths,
       updateRateHz: rates.length > 0 ? Math.max(...rates) : null,
       fresh: at - lastArrival <= LIVE_WINDOW_MS,
+      playhead,
+      playheadArrivedAt: playheadAt,
+      clockOffsetMs: clockOffset.offsetMs(),
+      playheadCall,
+      playheadRejected,
     };
   }
 
@@ -242,6 +276,28 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
   function supersedes(incoming: Transport, at: number): boolean {
     if (current === null || at - currentAt > STALE_AFTER_MS) return true;
     return blockCountAhead(incoming.debugBlockCount, current.debugBlockCount) >= 0;
+  }
+
+  function arrivePlayhead(raw: unknown): void {
+    if (disposed) return;
+    const at = now();
+    const reading = parsePlayhead(raw);
+    if (reading === null) {
+      playheadRejected++;
+    } else {
+      // Even a reading that loses to a newer one says how late deliveries are.
+      clockOffset.add(at, reading.sentTimeMs);
+      const newer =
+        playhead === null ||
+        playheadAt === null ||
+        at - playheadAt > STALE_AFTER_MS ||
+        blockCountAhead(reading.blockCount, playhead.blockCount) >= 0;
+      if (newer) {
+        playhead = reading;
+        playheadAt = at;
+      }
+    }
+    notify();
   }
 
   function arrive(path: DeliveryPath, raw: unknown): void {
@@ -277,29 +333,61 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
     const backend = win.__JUCE__?.backend;
     if (eventsRegistered || backend === undefined || typeof backend.addEventListener !== 'function') return;
     backend.addEventListener(TRANSPORT_EVENT, (payload) => arrive('event', payload));
+    backend.addEventListener(PLAYHEAD_EVENT, (payload) => arrivePlayhead(payload));
     eventsRegistered = true;
   }
 
   if (nativeBridge) {
     registerEvents();
-    void callGetTransport();
+    void callNativeFunctions();
   }
 
-  async function callGetTransport(): Promise<void> {
-    let timer: ReturnType<typeof setTimeout> | undefined;
+  async function callNativeFunctions(): Promise<void> {
+    let library: FrontendLibrary;
     try {
-      const library = await loadFrontend();
-      registerEvents();
-      const answer = await Promise.race([
-        library.getNativeFunction('getTransport')(),
-        new Promise<never>((_, reject) => {
-          timer = setTimeout(() => reject(new Error('getTransport did not answer')), nativeTimeoutMs);
-        }),
-      ]);
-      nativeCall = parseTransport(answer) === null ? 'failed' : 'answered';
-      arrive('nativeFunction', answer);
+      library = await loadFrontend();
     } catch {
       nativeCall = 'failed';
+      if (offersPlayhead) playheadCall = 'failed';
+      notify();
+      return;
+    }
+    registerEvents();
+    await Promise.all([
+      callNative(library, 'getTransport', (answer) => {
+        nativeCall = parseTransport(answer) === null ? 'failed' : 'answered';
+        arrive('nativeFunction', answer);
+      }, () => {
+        nativeCall = 'failed';
+      }),
+      offersPlayhead
+        ? callNative(library, PLAYHEAD_FUNCTION, (answer) => {
+            playheadCall = parsePlayhead(answer) === null ? 'failed' : 'answered';
+            arrivePlayhead(answer);
+          }, () => {
+            playheadCall = 'failed';
+          })
+        : Promise.resolve(),
+    ]);
+  }
+
+  async function callNative(
+    library: FrontendLibrary,
+    name: string,
+    onAnswer: (answer: unknown) => void,
+    onFailure: () => void,
+  ): Promise<void> {
+    let timer: ReturnType<typeof setTimeout> | undefined;
+    try {
+      const answer = await Promise.race([
+        library.getNativeFunction(name)(),
+        new Promise<never>((_, reject) => {
+          timer = setTimeout(() => reject(new Error(`${name} did not answer`)), nativeTimeoutMs);
+        }),
+      ]);
+      if (!disposed) onAnswer(answer);
+    } catch {
+      onFailure();
       notify();
     } finally {
       clearTimeout(timer);
@@ -328,6 +416,11 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
       restoreAssignments();
     },
   };
+}
+
+function announcedFunctions(win: BridgeWindow): unknown[] {
+  const names = win.__JUCE__?.initialisationData?.__juce__functions;
+  return Array.isArray(names) ? names : [];
 }
 
 function livenessKey(s: BridgeState): string {

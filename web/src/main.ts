@@ -1,10 +1,25 @@
 import './style.css';
 import { subscribeTransport } from './bridge';
+import { createPlayheadDisplay, type PlayheadDisplay } from './playheadDisplay';
 import { mountTransportView } from './view';
+
+declare global {
+  interface Window {
+    /** The page's play head for scripts: predict(pageTimeMs?), setSmooth(on), smooth(). */
+    quillbeatPlayhead?: Pick<PlayheadDisplay, 'predict' | 'setSmooth' | 'smooth' | 'animating'>;
+  }
+}
 
 const root = document.getElementById('app');
 
 if (root !== null) {
   const view = mountTransportView(root);
-  subscribeTransport((state) => view.update(state));
+  const display = createPlayheadDisplay(view);
+  subscribeTransport((state) => display.update(state));
+  window.quillbeatPlayhead = {
+    predict: (pageTimeMs) => display.predict(pageTimeMs),
+    setSmooth: (on) => display.setSmooth(on),
+    smooth: () => display.smooth(),
+    animating: () => display.animating(),
+  };
 }

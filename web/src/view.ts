@@ -2,7 +2,10 @@
 // shows it.
 
 import type { BridgeState, DeliveryPath, PathStatus } from './bridge';
-import { barsBeatsTicks, formatBarsBeatsTicks, TICKS_PER_BEAT } from './musicalTime';
+import { barGrid, barsBeatsTicksAt, musicalPosition, type MusicalPosition, type MusicalSource } from './musicalPosition';
+import { barsBeatsTicks, formatBarBeat, formatBarsBeatsTicks, TICKS_PER_BEAT, type BarsBeatsTicks } from './musicalTime';
+import { usableLoop, usableSignature, type Playhead } from './playhead';
+import type { PlayheadPrediction } from './playheadPredictor';
 
 /**
  * - live: readings are arriving and the host's transport is connected
@@ -13,7 +16,18 @@ import { barsBeatsTicks, formatBarsBeatsTicks, TICKS_PER_BEAT } from './musicalT
  */
 export type DisplayMode = 'live' | 'disconnected' | 'stale' | 'waiting' | 'no-bridge';
 
-export interface TransportViewModel {
+/** The fields that follow the play head, at reading rate or at frame rate. */
+export interface PositionViewModel {
+  position: string;
+  bbt: string;
+  bbtNote: string;
+  /** Beats in the current bar, for the beat grid; null without a usable signature. */
+  beatsPerBar: number | null;
+  /** How far through the bar the play head is, 0 ..< 1; null when unknown. */
+  barFraction: number | null;
+}
+
+export interface TransportViewModel extends PositionViewModel {
   mode: DisplayMode;
   banner: { title: string; detail: string } | null;
   playing: boolean;
@@ -22,14 +36,22 @@ export interface TransportViewModel {
   recordLabel: string;
   tempo: string;
   meter: string;
-  position: string;
-  bbt: string;
-  bbtNote: string;
+  /** "Loop 9.1 – 11.1", "Loop off", ... */
+  loop: string;
+  looping: boolean;
   diagnostics: string;
 }
 
 const DASH = '\u2014';
-const BBT_NOTE = `assuming a constant tempo \u00b7 ${TICKS_PER_BEAT} ticks per beat`;
+const TICKS_NOTE = `${TICKS_PER_BEAT} ticks per beat`;
+const BBT_NOTE = `assuming a constant tempo \u00b7 ${TICKS_NOTE}`;
+const NO_BBT_NOTE = 'needs a tempo and time signature from the host';
+
+const SOURCE_NOTES: Record<MusicalSource, string> = {
+  host: `from the host \u00b7 ${TICKS_NOTE}`,
+  derived: `host position, bars counted from the time signature \u00b7 ${TICKS_NOTE}`,
+  estimate: `estimate assuming a constant tempo \u00b7 ${TICKS_NOTE}`,
+};
 
 const PATH_LABELS: Record<DeliveryPath, string> = {
   event: 'event',
@@ -83,39 +105,93 @@ function describeDiagnostics(state: BridgeState): string {
   parts.push(describePath('event', state.paths.event, state));
   parts.push(describePath('assignment', state.paths.assignment, state));
   parts.push(describePath('nativeFunction', state.paths.nativeFunction, state));
+  // Plug-ins from before the extended reading do not offer getPlayhead: nothing to say then.
+  if (state.playheadCall !== 'unavailable') parts.push(`getPlayhead ${state.playheadCall}`);
   if (state.updateRateHz !== null) parts.push(`${state.updateRateHz.toFixed(1)} updates/s`);
   if (state.transport !== null) parts.push(`block ${state.transport.debugBlockCount}`);
-  const rejected = state.paths.event.rejected + state.paths.assignment.rejected + state.paths.nativeFunction.rejected;
+  const rejected =
+    state.paths.event.rejected + state.paths.assignment.rejected + state.paths.nativeFunction.rejected + state.playheadRejected;
   if (rejected > 0) parts.push(`${rejected} malformed ignored`);
   return parts.join(' \u00b7 ');
 }
 
+/** "1:05.250", as the plug-in renders positions; "-0:01.500" before the start. */
+export function formatSeconds(seconds: number): string {
+  const ms = Math.round(Math.abs(seconds) * 1000);
+  const minutes = Math.floor(ms / 60000);
+  const rest = ms - minutes * 60000;
+  const sign = seconds < 0 && ms > 0 ? '-' : '';
+  return `${sign}${minutes}:${String(Math.floor(rest / 1000)).padStart(2, '0')}.${String(rest % 1000).padStart(3, '0')}`;
+}
+
+function barFraction(bbt: BarsBeatsTicks, beatsPerBar: number): number {
+  return ((bbt.beat - 1) * TICKS_PER_BEAT + bbt.tick) / (beatsPerBar * TICKS_PER_BEAT);
+}
+
+/** The play head fields for a position of `reading` (the reading's own, or a predicted one). */
+export function describePosition(
+  reading: Playhead,
+  positionSecs: number | null,
+  musical: MusicalPosition | null,
+): PositionViewModel {
+  const signature = usableSignature(reading);
+  const beatsPerBar = signature?.num ?? null;
+  return {
+    position: positionSecs === null ? DASH : formatSeconds(positionSecs),
+    bbt: musical === null ? DASH : formatBarsBeatsTicks(musical),
+    bbtNote: musical === null ? NO_BBT_NOTE : SOURCE_NOTES[musical.source],
+    beatsPerBar,
+    barFraction: musical === null || beatsPerBar === null ? null : barFraction(musical, beatsPerBar),
+  };
+}
+
+export function describePrediction(reading: Playhead, prediction: PlayheadPrediction): PositionViewModel {
+  return describePosition(reading, prediction.positionSecs, prediction.musical);
+}
+
+function formatLoopEdge(bbt: BarsBeatsTicks): string {
+  return bbt.tick === 0 ? formatBarBeat(bbt) : formatBarsBeatsTicks(bbt);
+}
+
+/** The loop indicator: its range in bars and beats on the reading's bar grid. */
+export function describeLoop(reading: Playhead | null): string {
+  if (reading === null || reading.looping === null) return `Loop ${DASH}`;
+  if (!reading.looping) return 'Loop off';
+  const loop = usableLoop(reading);
+  if (loop === null) return 'Loop on';
+  const grid = barGrid(reading) ?? barGrid({ ...reading, ppqPosition: loop.start, ppqLastBarStart: null });
+  if (grid === null) return 'Loop on';
+  return `Loop ${formatLoopEdge(barsBeatsTicksAt(grid, loop.start))} \u2013 ${formatLoopEdge(barsBeatsTicksAt(grid, loop.end))}`;
+}
+
+const NO_POSITION: PositionViewModel = { position: DASH, bbt: DASH, bbtNote: BBT_NOTE, beatsPerBar: null, barFraction: null };
+
 export function describeTransport(state: BridgeState): TransportViewModel {
   const mode = modeOf(state);
   const t = state.transport;
+  const p = state.playhead !== null && state.playhead.connected ? state.playhead : null;
   const base = {
     mode,
     banner: BANNERS[mode],
     diagnostics: describeDiagnostics(state),
-    bbtNote: BBT_NOTE,
+    loop: describeLoop(p),
+    looping: p?.looping === true,
   };
 
   if (t === null || !t.connected) {
     return {
       ...base,
+      ...NO_POSITION,
       playing: false,
       recording: false,
       playLabel: 'Stopped',
       recordLabel: 'Not recording',
       tempo: `${DASH} bpm`,
       meter: DASH,
-      position: DASH,
-      bbt: DASH,
     };
   }
 
-  const bbt = barsBeatsTicks(t.positionSecs, t.bpm, t.timeSigNum, t.timeSigDen);
-  return {
+  const common = {
     ...base,
     playing: t.playing,
     recording: t.recording,
@@ -123,9 +199,19 @@ export function describeTransport(state: BridgeState): TransportViewModel {
     recordLabel: t.recording ? 'Recording' : 'Not recording',
     tempo: t.bpm > 0 ? `${t.bpm.toFixed(1)} bpm` : `${DASH} bpm`,
     meter: `${t.timeSigNum}/${t.timeSigDen}`,
+  };
+  if (p !== null) return { ...common, ...describePosition(p, p.positionSecs, musicalPosition(p)) };
+
+  // A plug-in without the extended reading: today's estimate from seconds.
+  const bbt = barsBeatsTicks(t.positionSecs, t.bpm, t.timeSigNum, t.timeSigDen);
+  const signature = usableSignature(t);
+  return {
+    ...common,
     position: t.positionFormatted,
     bbt: bbt === null ? DASH : formatBarsBeatsTicks(bbt),
-    bbtNote: bbt === null ? 'needs a tempo and time signature from the host' : BBT_NOTE,
+    bbtNote: bbt === null ? NO_BBT_NOTE : BBT_NOTE,
+    beatsPerBar: signature?.num ?? null,
+    barFraction: bbt === null || signature === null ? null : barFraction(bbt, signature.num),
   };
 }
 
@@ -135,6 +221,10 @@ const TEMPLATE = `
   <span class="pills">
     <span class="pill play" id="play-state"><span class="icon" aria-hidden="true"></span><span class="text"></span></span>
     <span class="pill rec" id="record-state"><span class="icon" aria-hidden="true"></span><span class="text"></span></span>
+    <span class="pill loop" id="loop-state"><span class="icon" aria-hidden="true"></span><span class="text"></span></span>
+    <label class="pill switch" title="Move the play head smoothly between the host's readings">
+      <input type="checkbox" id="smooth-switch" checked /><span>Smooth</span>
+    </label>
   </span>
 </header>
 <div class="banner" id="banner" role="status" hidden>
@@ -150,6 +240,7 @@ const TEMPLATE = `
   <div class="readout primary">
     <div class="label">Bar &middot; beat &middot; tick</div>
     <div class="value" id="bbt"></div>
+    <div class="beat-grid" id="beat-grid" aria-hidden="true"><div class="beats"></div><div class="fill" id="playhead-fill"></div></div>
     <div class="note" id="bbt-note"></div>
   </div>
   <div class="readout">
@@ -165,7 +256,15 @@ const TEMPLATE = `
 `;
 
 export interface TransportView {
+  /** Shows a bridge state; its position fields too, unless a moving play head is being shown. */
   update(state: BridgeState): void;
+  /**
+   * Shows a moving play head; until it is called with null, the position
+   * fields follow only these calls.
+   */
+  showPlayhead(position: PositionViewModel | null): void;
+  /** The switch for the smooth play head. */
+  smoothSwitch: HTMLInputElement;
 }
 
 /** Builds the display inside `root` and returns its updater. */
@@ -183,6 +282,9 @@ export function mountTransportView(root: HTMLElement): TransportView {
   };
 
   const banner = find('#banner');
+  const beats = find('#beat-grid .beats');
+  const fill = find('#playhead-fill');
+  const smoothSwitch = find('#smooth-switch') as HTMLInputElement;
   const fields = {
     playText: find('#play-state .text'),
     recordText: find('#record-state .text'),
@@ -193,26 +295,56 @@ export function mountTransportView(root: HTMLElement): TransportView {
     bbtNote: find('#bbt-note'),
     tempo: find('#tempo'),
     meter: find('#meter'),
+    loopText: find('#loop-state .text'),
     diagnostics: find('#diagnostics'),
   };
 
+  let beatCells = -1;
+  let fillShown: string | null = null;
+  let moving = false;
+
+  // Runs at frame rate while the play head moves: text only where it
+  // changed, the bar's fill by a transform (no layout), the grid only when
+  // the signature changes.
+  function showPosition(m: PositionViewModel): void {
+    setText(fields.position, m.position);
+    setText(fields.bbt, m.bbt);
+    setText(fields.bbtNote, m.bbtNote);
+    const cells = m.beatsPerBar ?? 0;
+    if (cells !== beatCells) {
+      beatCells = cells;
+      beats.replaceChildren(...Array.from({ length: cells }, () => document.createElement('span')));
+    }
+    const transform = m.barFraction === null ? null : `scaleX(${m.barFraction.toFixed(4)})`;
+    if (transform !== fillShown) {
+      fillShown = transform;
+      fill.hidden = transform === null;
+      if (transform !== null) fill.style.transform = transform;
+    }
+  }
+
   return {
+    smoothSwitch,
     update(state) {
       const m = describeTransport(state);
       root.dataset.mode = m.mode;
       root.dataset.playing = String(m.playing);
       root.dataset.recording = String(m.recording);
+      root.dataset.looping = String(m.looping);
       setText(fields.playText, m.playLabel);
       setText(fields.recordText, m.recordLabel);
+      setText(fields.loopText, m.loop);
       banner.hidden = m.banner === null;
       setText(fields.bannerTitle, m.banner?.title ?? '');
       setText(fields.bannerDetail, m.banner?.detail ?? '');
-      setText(fields.position, m.position);
-      setText(fields.bbt, m.bbt);
-      setText(fields.bbtNote, m.bbtNote);
+      if (!moving) showPosition(m);
       setText(fields.tempo, m.tempo);
       setText(fields.meter, m.meter);
       setText(fields.diagnostics, m.diagnostics);
+    },
+    showPlayhead(position) {
+      moving = position !== null;
+      if (position !== null) showPosition(position);
     },
   };
 }

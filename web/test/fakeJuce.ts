@@ -4,10 +4,15 @@
 // dispatches `emitByBackend` events), answers the native function
 // "getTransport" the way JUCE completes native calls, and pushes readings
 // the way the editor's timer does: an assignment to `window.__transportData`
-// and a "transportUpdate" event while the view is visible.
+// and a "transportUpdate" event while the view is visible. Given a playhead
+// reading or a scripted host timeline (hostTimeline.ts), it also offers
+// "getPlayhead" and emits "playheadUpdate" after each "transportUpdate".
 //
-// installFakeJuce must stay self-contained (no imports, no outside names):
-// the browser test hands its source text to the page as an init script.
+// installFakeJuce must stay self-contained (no outside names at run time but
+// its second argument, the timeline maker): the browser test hands its source
+// text to the page as an init script (fakeJuceInitScript).
+
+import { hostTimeline, type HostMoment, type HostTimeline, type ReadingOptions, type TimelineScript } from './hostTimeline';
 
 export interface FakeTransport {
   connected: boolean;
@@ -47,10 +52,52 @@ export const PLAYING_128_IN_7_8: FakeTransport = {
   debugBlockCount: 1000,
 };
 
+/** A host session the fake plays out in real time, with readings sent on the editor's timer. */
+export interface FakeTimeline extends Partial<ReadingOptions> {
+  script: TimelineScript;
+  /** The editor's timer period. */
+  tickMs?: number;
+  /**
+   * Each reading is made up to this late after its timer's due time, and
+   * reaches the page up to this late again (uniformly, from a fixed seed).
+   */
+  jitterMs?: number;
+  seed?: number;
+}
+
+/** The bug report's moment as the plug-in sends it: bar 9 of a 4/4 loop over bars 9 and 10, at 96 bpm. */
+export const PLAYHEAD_IN_LOOP: Record<string, unknown> = {
+  connected: true,
+  blockCount: 1000,
+  playing: true,
+  recording: false,
+  looping: true,
+  bpm: 96,
+  timeSigNum: 4,
+  timeSigDen: 4,
+  positionSecs: 17.353,
+  positionSamples: 832944,
+  ppqPosition: 35.7635,
+  ppqLastBarStart: 24,
+  barCount: null,
+  ppqLoopStart: 32,
+  ppqLoopEnd: 40,
+  sampleRate: 48000,
+  hostTimeMs: 5000,
+  captureTimeMs: 86_405_000,
+  sentTimeMs: 86_405_004,
+};
+
 export interface FakeJuceOptions {
   /** The reading the host starts with. */
   transport?: FakeTransport;
-  /** Native functions the backend knows; "getTransport" by default. */
+  /** An extended reading sent after each transport tick, and getPlayhead's answer. */
+  playhead?: Record<string, unknown>;
+  /** Replace getPlayhead's answer. */
+  playheadAnswer?: unknown;
+  /** Play a scripted session: both readings come from it, on a timer of their own. */
+  timeline?: FakeTimeline;
+  /** Native functions the backend knows; "getTransport", and "getPlayhead" with a playhead or timeline. */
   functions?: string[];
   /** Replace getTransport's answer (a malformed one, say). */
   answer?: unknown;
@@ -64,9 +111,24 @@ export interface FakeJuceOptions {
   assignBeforePage?: boolean;
 }
 
+/** One extended reading the page was sent, in page time. */
+export interface FakeDelivery {
+  capturedAt: number;
+  sentAt: number;
+  deliveredAt: number;
+  blockCount: number;
+}
+
 export interface FakeHost {
   transport: FakeTransport;
+  playhead: Record<string, unknown> | null;
   visible: boolean;
+  /** The page time (performance.now()) the timeline started at. */
+  startedAt: number;
+  /** With a timeline: the host's true state at page time `pageMs`. */
+  truthAt(pageMs: number): HostMoment | null;
+  /** With a timeline: every extended reading delivered so far. */
+  deliveries: FakeDelivery[];
   /** Names of native functions the page invoked. */
   invoked: string[];
   /** Listener counts per event id on the backend. */
@@ -75,6 +137,7 @@ export interface FakeHost {
   tick(): void;
   /** Raw deliveries on one path, for malformed payloads. */
   emitEvent(payload: unknown): void;
+  emitPlayhead(payload: unknown): void;
   assign(value: unknown): void;
   stop(): void;
 }
@@ -87,12 +150,23 @@ declare global {
   }
 }
 
-export function installFakeJuce(options: FakeJuceOptions = {}): void {
+export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typeof hostTimeline = hostTimeline): void {
   type Listener = (payload: unknown) => void;
   const w = window as unknown as Record<string, unknown>;
   const listeners = new Map<string, Map<number, Listener>>();
   let nextListenerId = 0;
-  const functions = options.functions ?? ['getTransport'];
+  const extended = options.playhead !== undefined || options.timeline !== undefined;
+  const functions = options.functions ?? (extended ? ['getTransport', 'getPlayhead'] : ['getTransport']);
+  const startedAt = performance.now();
+  const script = options.timeline?.script;
+  const timeline: HostTimeline | null = script === undefined ? null : makeTimeline(script);
+  const readingOptions: ReadingOptions = {
+    sampleRate: options.timeline?.sampleRate ?? 48000,
+    blockSize: options.timeline?.blockSize ?? 512,
+    // Some origin far from the page's, as the plug-in's clock has.
+    pluginClockAtStartMs: options.timeline?.pluginClockAtStartMs ?? 86_400_000.25,
+    barStart: options.timeline?.barStart ?? 'right',
+  };
 
   const dispatch = (eventId: string, payload: unknown): void => {
     const forEvent = listeners.get(eventId);
@@ -132,6 +206,10 @@ export function installFakeJuce(options: FakeJuceOptions = {}): void {
   };
 
   const host: FakeHost = {
+    playhead: options.playhead ?? null,
+    startedAt,
+    deliveries: [],
+    truthAt: (pageMs) => (timeline === null ? null : timeline.at(pageMs - startedAt)),
     transport: options.transport ?? {
       connected: false,
       playing: false,
@@ -149,17 +227,36 @@ export function installFakeJuce(options: FakeJuceOptions = {}): void {
     tick() {
       host.assign({ ...ordered(host.transport), debugInfo: 'EvalJS' });
       if (host.visible) host.emitEvent({ ...ordered(host.transport), debugInfo: 'Event' });
+      if (host.visible && host.playhead !== null) host.emitPlayhead(host.playhead);
     },
     emitEvent(payload) {
       backend.emitByBackend('transportUpdate', JSON.stringify(payload));
+    },
+    emitPlayhead(payload) {
+      backend.emitByBackend('playheadUpdate', JSON.stringify(payload));
     },
     assign(value) {
       w.__transportData = value;
     },
     stop() {
       if (timer !== undefined) clearInterval(timer);
+      if (timelineTimer !== undefined) clearTimeout(timelineTimer);
+      stopped = true;
     },
   };
+
+  let stopped = false;
+  let timelineTimer: ReturnType<typeof setTimeout> | undefined;
+  // A small fixed-seed generator (mulberry32), so a run's jitter repeats.
+  let seed = (options.timeline?.seed ?? 1) >>> 0;
+  const random = (): number => {
+    seed = (seed + 0x6d2b79f5) >>> 0;
+    let t = seed;
+    t = Math.imul(t ^ (t >>> 15), t | 1);
+    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+  const readingsNow = () => (timeline === null ? null : timeline.readings(performance.now() - startedAt, readingOptions));
 
   w.__juceConnected = true;
   w.__JUCE__ = {
@@ -171,7 +268,12 @@ export function installFakeJuce(options: FakeJuceOptions = {}): void {
       if (eventId !== '__juce__invoke') return;
       host.invoked.push(payload.name);
       if (!functions.includes(payload.name) || options.neverAnswer) return;
-      const result = 'answer' in options ? options.answer : ordered(host.transport);
+      let result: unknown;
+      if (payload.name === 'getPlayhead') {
+        result = 'playheadAnswer' in options ? options.playheadAnswer : (readingsNow()?.playhead ?? host.playhead);
+      } else {
+        result = 'answer' in options ? options.answer : ordered(host.transport);
+      }
       setTimeout(() => {
         backend.emitByBackend('__juce__complete', JSON.stringify({ promiseId: payload.resultId, result }));
       }, 0);
@@ -197,7 +299,41 @@ export function installFakeJuce(options: FakeJuceOptions = {}): void {
       host.tick();
     }, options.tickMs);
   }
+  if (timeline !== null) {
+    const tickMs = options.timeline?.tickMs ?? 250;
+    const jitterMs = options.timeline?.jitterMs ?? 0;
+    const deliver = (made: NonNullable<ReturnType<typeof readingsNow>>, sentAt: number): void => {
+      if (stopped) return;
+      host.transport = made.transport as unknown as FakeTransport;
+      host.playhead = made.playhead;
+      host.deliveries.push({
+        capturedAt: startedAt + made.captureMs,
+        sentAt,
+        deliveredAt: performance.now(),
+        blockCount: made.playhead.blockCount as number,
+      });
+      host.tick();
+    };
+    const schedule = (k: number): void => {
+      const due = startedAt + k * tickMs + random() * jitterMs;
+      timelineTimer = setTimeout(() => {
+        const sentAt = performance.now();
+        const made = readingsNow();
+        if (made === null) return;
+        const late = random() * jitterMs;
+        if (late > 0) setTimeout(() => deliver(made, sentAt), late);
+        else deliver(made, sentAt);
+        schedule(k + 1);
+      }, Math.max(0, due - performance.now()));
+    };
+    schedule(1);
+  }
   if (options.assignBeforePage) host.assign({ ...ordered(host.transport), debugInfo: 'EvalJS' });
+}
+
+/** The fake as an init script for a browser page, with the timeline maker it needs. */
+export function fakeJuceInitScript(options: FakeJuceOptions): string {
+  return `(${installFakeJuce.toString()})(${JSON.stringify(options)}, ${hostTimeline.toString()});`;
 }
 
 /** Takes the fake and everything the page hung on `window` away again. */

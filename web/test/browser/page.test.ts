@@ -5,7 +5,15 @@ import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium, type BrowserContext, type Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
-import { installFakeJuce, DISCONNECTED_TRANSPORT, PLAYING_128_IN_7_8, type FakeJuceOptions, type FakeTransport } from '../fakeJuce';
+import {
+  fakeJuceInitScript,
+  DISCONNECTED_TRANSPORT,
+  PLAYHEAD_IN_LOOP,
+  PLAYING_128_IN_7_8,
+  type FakeJuceOptions,
+  type FakeTransport,
+} from '../fakeJuce';
+import type { TimelineScript } from '../hostTimeline';
 import { serveFolder, type StaticServer } from './staticServer';
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
@@ -39,7 +47,24 @@ const WIDEST: FakeTransport = {
   debugBlockCount: -2147483648,
 };
 
+// The extended reading of the widest session: a loop far into it, off the beat.
+const WIDEST_PLAYHEAD: Record<string, unknown> = {
+  ...PLAYHEAD_IN_LOOP,
+  recording: true,
+  bpm: 999.9,
+  timeSigNum: 15,
+  timeSigDen: 16,
+  positionSecs: 5999.999,
+  ppqPosition: 99998.33,
+  ppqLastBarStart: null,
+  ppqLoopStart: 99990.3,
+  ppqLoopEnd: 99999.9,
+  blockCount: -2147483648,
+};
+
 const DISCONNECTED: FakeTransport = { ...DISCONNECTED_TRANSPORT, debugBlockCount: 17 };
+
+const STEADY_120: TimelineScript = { tempoMap: [{ ppq: 0, bpm: 120 }], timeSigNum: 4, timeSigDen: 4, startPpq: 0, playing: true, loop: null };
 
 const SMALL = { width: 600, height: 400 };
 const LARGE = { width: 1920, height: 1080 };
@@ -67,7 +92,7 @@ async function openPage(viewport: { width: number; height: number }, fake: FakeJ
   page.on('response', (r) => {
     if (r.status() >= 400) noise.push(`HTTP ${r.status()}: ${r.url()}`);
   });
-  if (fake !== null) await page.addInitScript(installFakeJuce, fake);
+  if (fake !== null) await page.addInitScript({ content: fakeJuceInitScript(fake) });
   await page.goto(`${server.origin}/`);
   return { page, noise };
 }
@@ -118,6 +143,60 @@ describe('the page in Chromium', () => {
     await page.close();
   });
 
+  it("shows the host's bar, beat and tick and its loop from the extended reading", async () => {
+    const { page, noise } = await openPage(SMALL, {
+      transport: { ...PLAYING, bpm: 96, timeSigNum: 4, timeSigDen: 4, positionSecs: 17.353, positionFormatted: '0:17.353' },
+      playhead: { ...PLAYHEAD_IN_LOOP, playing: false },
+      tickMs: 250,
+    });
+
+    await expect.poll(() => textOf(page, '#bbt')).toBe('9.4.733');
+    expect(await textOf(page, '#bbt-note')).toContain('host position');
+    expect(await textOf(page, '#loop-state')).toBe('Loop 9.1 \u2013 11.1');
+    expect(await textOf(page, '#position')).toBe('0:17.353');
+    expect(await page.evaluate(() => document.querySelectorAll('#beat-grid .beats span').length)).toBe(4);
+    await screenshot(page, 'loop-600x400');
+    expect(noise).toEqual([]);
+    await page.close();
+  });
+
+  it.each([
+    [true, 'moves between readings'],
+    [false, 'moves only when a reading arrives'],
+  ])('with smooth %s, the play head %s', async (smooth) => {
+    const { page, noise } = await openPage(SMALL, { timeline: { script: STEADY_120, jitterMs: 20 } });
+    await expect.poll(() => page.evaluate(() => window.__fakeHost?.deliveries.length ?? 0)).toBeGreaterThan(1);
+    await page.evaluate((on) => window.quillbeatPlayhead?.setSmooth(on), smooth);
+    expect(await page.locator('#smooth-switch').isChecked()).toBe(smooth);
+
+    // A second of frames: the text shown, and how many readings had arrived by then.
+    const frames = await page.evaluate(
+      () =>
+        new Promise<[string, number][]>((resolve) => {
+          const seen: [string, number][] = [];
+          const start = performance.now();
+          const frame = (): void => {
+            seen.push([document.querySelector('#bbt')?.textContent ?? '', window.__fakeHost?.deliveries.length ?? 0]);
+            if (performance.now() - start < 1000) requestAnimationFrame(frame);
+            else resolve(seen);
+          };
+          requestAnimationFrame(frame);
+        }),
+    );
+    const shownPerReading = new Map<number, Set<string>>();
+    for (const [bbt, readings] of frames) shownPerReading.set(readings, (shownPerReading.get(readings) ?? new Set()).add(bbt));
+    const most = Math.max(...[...shownPerReading.values()].map((texts) => texts.size));
+    if (smooth) expect(most).toBeGreaterThan(3);
+    else expect(most).toBe(1);
+    expect(new Set(frames.map(([bbt]) => bbt)).size).toBeGreaterThan(2);
+
+    const sample = await page.evaluate(() => window.quillbeatPlayhead?.predict());
+    expect(sample).toMatchObject({ playing: true, source: 'host' });
+    expect(typeof sample?.ppqPosition).toBe('number');
+    expect(noise).toEqual([]);
+    await page.close();
+  });
+
   it('shows that there is no host transport yet', async () => {
     const { page, noise } = await openPage(SMALL, { transport: DISCONNECTED, tickMs: 250 });
 
@@ -146,16 +225,28 @@ describe('the page in Chromium', () => {
     ['1920x1080', LARGE],
   ])('at %s', (name, viewport) => {
     it.each([
-      ['the widest values', WIDEST, '#banner'],
-      ['no host transport', DISCONNECTED, '#banner'],
-    ])('fits %s in the window', async (label, transport, waitFor) => {
-      const { page, noise } = await openPage(viewport, { transport, tickMs: 250 });
-      await page.locator(waitFor).waitFor({ state: transport.connected ? 'hidden' : 'visible' });
+      ['the widest values', WIDEST, WIDEST_PLAYHEAD],
+      ['no host transport', DISCONNECTED, undefined],
+    ])('fits %s in the window', async (label, transport, playhead) => {
+      const { page, noise } = await openPage(viewport, { transport, tickMs: 250, ...(playhead ? { playhead } : {}) });
+      await page.locator('#banner').waitFor({ state: transport.connected ? 'hidden' : 'visible' });
       // Steady state: both pushed paths measured, the diagnostics line at its longest.
       await expect.poll(() => textOf(page, '#diagnostics')).toMatch(/event \d+\.\d\/s · assignment \d+\.\d\/s · getTransport answered/);
 
       const layout = await page.evaluate(() => {
-        const keys = ['#play-state', '#record-state', '#position', '#bbt', '#tempo', '#meter', '#diagnostics'];
+        const keys = [
+          '#play-state',
+          '#record-state',
+          '#loop-state',
+          '.switch',
+          '#position',
+          '#bbt',
+          '#bbt-note',
+          '#beat-grid',
+          '#tempo',
+          '#meter',
+          '#diagnostics',
+        ];
         const banner = document.querySelector<HTMLElement>('#banner');
         if (banner && !banner.hidden) keys.push('#banner');
         return {

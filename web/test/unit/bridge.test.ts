@@ -8,7 +8,8 @@ import {
   type DeliveryPath,
   type TransportBridge,
 } from '../../src/bridge';
-import { installFakeJuce, PLAYING_128_IN_7_8, removeFakeJuce, type FakeHost, type FakeTransport } from '../fakeJuce';
+import { parsePlayhead } from '../../src/playhead';
+import { installFakeJuce, PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8, removeFakeJuce, type FakeHost, type FakeTransport } from '../fakeJuce';
 
 const PLAYING: FakeTransport = PLAYING_128_IN_7_8;
 
@@ -318,5 +319,93 @@ describe('outside the plug-in (development server)', () => {
     window.__transportData = PLAYING;
     expect(b.state().transport).toEqual(PLAYING);
     expect(b.state().paths.assignment.live).toBe(true);
+  });
+});
+
+describe('the extended reading', () => {
+  const READING = { ...PLAYHEAD_IN_LOOP, blockCount: 1000 };
+  const at = (blockCount: number, sentTimeMs = 86_405_004) => ({ ...READING, blockCount, sentTimeMs });
+
+  it('asks getPlayhead once, takes "playheadUpdate" events, and keeps the newest with its arrival time', async () => {
+    const consoleSpies = spyOnConsole();
+    installFakeJuce({ transport: PLAYING, playhead: READING });
+    const b = startBridge({}, { withJuceLibrary: true });
+
+    await vi.waitFor(() => expect(b.state().playheadCall).toBe('answered'));
+    expect(host().invoked.sort()).toEqual(['getPlayhead', 'getTransport']);
+    expect(b.state().playhead).toEqual(parsePlayhead(READING));
+
+    vi.advanceTimersByTime(250);
+    host().emitPlayhead(at(1024));
+    const s = b.state();
+    expect(s.playhead?.blockCount).toBe(1024);
+    expect(s.playheadArrivedAt).toBe(Date.now());
+    expect(host().listenerCount('playheadUpdate')).toBe(1);
+    // Today's reading is handled as before, untouched by the extended one.
+    expect(s.paths.event.received).toBe(0);
+    expect(s.transport).toEqual(PLAYING);
+    for (const spy of consoleSpies) expect(spy).not.toHaveBeenCalled();
+  });
+
+  it.each<[string, [blockCount: number, atMs: number][], number]>([
+    ['a reading further on replaces the kept one', [[1000, 0], [1010, 100]], 1010],
+    ['a reading behind the kept one is ignored', [[1000, 0], [990, 100]], 1000],
+    ['once the kept reading is stale, a restarted counter is believed', [[50000, 0], [12, 1200]], 12],
+    ['the counter wrapping past int32 max counts as further on', [[2147483647, 0], [-2147483648, 250]], -2147483648],
+  ])('%s', (_, steps, expected) => {
+    installFakeJuce();
+    const b = startBridge();
+    let clock = 0;
+    for (const [blockCount, atMs] of steps) {
+      vi.advanceTimersByTime(atMs - clock);
+      clock = atMs;
+      host().emitPlayhead(at(blockCount));
+    }
+    expect(b.state().playhead?.blockCount).toBe(expected);
+  });
+
+  it("estimates the plug-in's clock from the least-delayed of recent arrivals, late losers included", () => {
+    installFakeJuce();
+    const b = startBridge();
+    const t0 = Date.now();
+    // Sent on the plug-in's clock every 250 ms; delivered 12, 3 and 30 ms late.
+    const plugin0 = 1_000_000;
+    const deliveries: [blockCount: number, sent: number, delay: number][] = [
+      [1000, 0, 12],
+      [990, 250, 3], // behind the kept reading, but still a delivery
+      [1048, 500, 30],
+    ];
+    for (const [blockCount, sent, delay] of deliveries) {
+      vi.setSystemTime(t0 + sent + delay);
+      host().emitPlayhead(at(blockCount, plugin0 + sent));
+    }
+    expect(b.state().clockOffsetMs).toBe(t0 + 3 - plugin0);
+    expect(b.state().playhead?.blockCount).toBe(1048);
+  });
+
+  it('counts malformed extended readings and keeps the last good one', () => {
+    installFakeJuce();
+    const b = startBridge();
+    host().emitPlayhead(READING);
+    for (const bad of [null, 'playheadUpdate', { ...READING, sentTimeMs: 'now' }, { ...READING, connected: undefined }, PLAYING]) {
+      expect(() => host().emitPlayhead(bad)).not.toThrow();
+    }
+    expect(b.state().playheadRejected).toBe(5);
+    expect(b.state().playhead?.blockCount).toBe(1000);
+  });
+
+  it.each<[string, Parameters<typeof installFakeJuce>[0], BridgeState['playheadCall'], boolean]>([
+    ['a plug-in without getPlayhead is not asked (and JUCE does not warn)', { transport: PLAYING }, 'unavailable', false],
+    ['an answer that is not a reading', { transport: PLAYING, playhead: READING, playheadAnswer: { connected: true } }, 'failed', true],
+    ['no answer', { transport: PLAYING, playhead: READING, functions: ['getTransport', 'getPlayhead'], neverAnswer: true }, 'failed', true],
+  ])('reports %s', async (_, options, expected, asked) => {
+    const consoleSpies = spyOnConsole();
+    installFakeJuce(options);
+    const b = startBridge({ nativeTimeoutMs: 500 }, { withJuceLibrary: true });
+    await vi.waitFor(() => expect(b.state().nativeCall).not.toBe('pending'));
+    await vi.waitFor(() => expect(b.state().playheadCall).not.toBe('pending'));
+    expect(b.state().playheadCall).toBe(expected);
+    expect(host().invoked.includes('getPlayhead')).toBe(asked);
+    for (const spy of consoleSpies) expect(spy).not.toHaveBeenCalled();
   });
 });

@@ -1,11 +1,14 @@
 import { beforeEach, describe, expect, it } from 'vitest';
 import type { BridgeState, PathStatus, Transport } from '../../src/bridge';
+import { parsePlayhead, type Playhead } from '../../src/playhead';
 import { mountTransportView, type TransportView } from '../../src/view';
-import { DISCONNECTED_TRANSPORT, PLAYING_128_IN_7_8 } from '../fakeJuce';
+import { DISCONNECTED_TRANSPORT, PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8 } from '../fakeJuce';
 
 const PLAYING: Transport = { ...PLAYING_128_IN_7_8, debugBlockCount: 123456, debugInfo: 'Event' };
 
 const DISCONNECTED: Transport = { ...DISCONNECTED_TRANSPORT, debugBlockCount: 88 };
+
+const IN_LOOP = parsePlayhead(PLAYHEAD_IN_LOOP) as Playhead;
 
 const live = (rateHz: number): PathStatus => ({ live: true, received: 10, rejected: 0, rateHz });
 const idle: PathStatus = { live: false, received: 0, rejected: 0, rateHz: null };
@@ -19,6 +22,11 @@ function state(change: Partial<BridgeState>): BridgeState {
     paths: { event: live(4), assignment: live(4), nativeFunction: { ...idle, live: true, received: 1 } },
     updateRateHz: 4,
     fresh: true,
+    playhead: null,
+    playheadArrivedAt: null,
+    clockOffsetMs: null,
+    playheadCall: 'unavailable',
+    playheadRejected: 0,
     ...change,
   };
 }
@@ -96,6 +104,13 @@ describe('the transport display', () => {
     expect(text('#diagnostics')).toBe(diagnostics);
   });
 
+  it('says how getPlayhead went, and counts ignored extended readings with the others', () => {
+    view.update(state({ playheadCall: 'answered', playheadRejected: 2 }));
+    expect(text('#diagnostics')).toBe(
+      'event 4.0/s \u00b7 assignment 4.0/s \u00b7 getTransport answered \u00b7 getPlayhead answered \u00b7 4.0 updates/s \u00b7 block 123456 \u00b7 2 malformed ignored',
+    );
+  });
+
   it('lists the live paths, their rates, the block count and ignored readings', () => {
     view.update(
       state({
@@ -115,5 +130,53 @@ describe('the transport display', () => {
     expect(root.dataset.mode).toBe('live');
     expect(bannerShown()).toBe(false);
     expect(text('#position')).toBe('1:05.250');
+  });
+});
+
+describe('the play head from the extended reading', () => {
+  const withPlayhead = (change: Partial<Playhead>): Partial<BridgeState> => ({
+    transport: { ...PLAYING, bpm: 96, timeSigNum: 4, timeSigDen: 4 },
+    playhead: { ...IN_LOOP, ...change },
+    playheadArrivedAt: 0,
+  });
+
+  it.each<[string, Partial<Playhead>, Record<string, string>]>([
+    [
+      'the reported case: bars counted from the signature, as the bar start is wrong',
+      {},
+      { '#bbt': '9.4.733', '#bbt-note': 'host position, bars counted from the time signature \u00b7 960 ticks per beat', '#loop-state': 'Loop 9.1 \u2013 11.1', '#position': '0:17.353' },
+    ],
+    ["the host's own bar start", { ppqLastBarStart: 32 }, { '#bbt': '9.4.733', '#bbt-note': 'from the host \u00b7 960 ticks per beat' }],
+    [
+      'no quarter notes: the estimate, and that it is one',
+      { ppqPosition: null, positionSecs: 65.25, bpm: 128, timeSigNum: 7, timeSigDen: 8 },
+      { '#bbt': '40.6.384', '#bbt-note': 'estimate assuming a constant tempo \u00b7 960 ticks per beat' },
+    ],
+    ['a 0/0 signature', { timeSigNum: 0, timeSigDen: 0 }, { '#bbt': '\u2014', '#bbt-note': 'needs a tempo and time signature from the host' }],
+    ['a loop ending off the beat', { ppqLoopEnd: 39.5 }, { '#loop-state': 'Loop 9.1 \u2013 10.4.480' }],
+    ['the loop off', { looping: false }, { '#loop-state': 'Loop off' }],
+    ['an inverted loop', { ppqLoopStart: 40, ppqLoopEnd: 32 }, { '#loop-state': 'Loop on' }],
+    ['no loop state from the host', { looping: null }, { '#loop-state': 'Loop \u2014' }],
+    ['a position before the start', { positionSecs: -1.5, ppqPosition: -2.4 }, { '#position': '-0:01.500', '#bbt': '0.2.576' }],
+  ])('shows %s', (_, change, expected) => {
+    view.update(state(withPlayhead(change)));
+    for (const [selector, value] of Object.entries(expected)) expect(text(selector), selector).toBe(value);
+  });
+
+  it('draws a cell per beat and fills the bar up to the play head', () => {
+    view.update(state(withPlayhead({ timeSigNum: 7, timeSigDen: 8, ppqPosition: 1.75, ppqLastBarStart: 0 })));
+    expect(root.querySelectorAll('#beat-grid .beats span')).toHaveLength(7);
+    expect((root.querySelector('#playhead-fill') as HTMLElement).style.transform).toBe('scaleX(0.5000)');
+  });
+
+  it('leaves the position to the moving play head while it is shown, and takes it back after', () => {
+    view.update(state(withPlayhead({})));
+    view.showPlayhead({ position: '0:17.400', bbt: '9.4.808', bbtNote: 'moving', beatsPerBar: 4, barFraction: 0.95 });
+    view.update(state(withPlayhead({ blockCount: 1024 })));
+    expect(text('#bbt')).toBe('9.4.808');
+    expect(text('#position')).toBe('0:17.400');
+    view.showPlayhead(null);
+    view.update(state(withPlayhead({})));
+    expect(text('#bbt')).toBe('9.4.733');
   });
 });
