@@ -60,7 +60,8 @@ juce::int64 HostPlayHead::samplesAt (double ppq, double rate) const noexcept
 
 void HostPlayHead::catchUp() const noexcept
 {
-    shared.tryRead (current);
+    if (const auto latest = shared.tryRead())
+        current = *latest;
 
     if (const auto bar = seekRequest.exchange (0); bar > 0)
         positionSamples.store (samplesAt (current.barToPpq (bar), sampleRate.load()));
@@ -100,7 +101,8 @@ juce::Optional<juce::AudioPlayHead::PositionInfo> HostPlayHead::getPosition() co
 void HostPlayHead::advance (int numSamples, double newSampleRate) noexcept
 {
     setSampleRate (newSampleRate);
-    shared.tryRead (current);
+    if (const auto latest = shared.tryRead())
+        current = *latest;
 
     if (playing.load())
     {

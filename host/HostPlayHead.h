@@ -1,7 +1,8 @@
 #pragma once
 
 #include "HostTimeline.h"
-#include "SequencedSnapshot.h"
+
+#include <processor/SeqLock.h>
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -14,7 +15,7 @@ namespace quillbeat::host
 // line) sets it on the message thread, the audio thread reports it to the
 // plug-in and moves the position on while playing. The position is kept in
 // samples; quarter notes, bars and tempo come from the timeline at that
-// position. Settings reach the audio thread through a sequenced snapshot,
+// position. Settings reach the audio thread through a sequence-counted snapshot,
 // so neither side ever waits for the other.
 class HostPlayHead final : public juce::AudioPlayHead
 {
@@ -63,7 +64,7 @@ private:
     juce::int64 samplesAt (double ppq, double rate) const noexcept;
 
     HostTimeline settings;                      // message thread's copy
-    SequencedSnapshot<HostTimeline> shared;
+    SeqLock<HostTimeline> shared;
 
     // The audio thread's last good copy; getPosition() is const by JUCE's
     // contract but is where a block first meets the settings.

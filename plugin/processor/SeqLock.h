@@ -59,8 +59,10 @@ public:
         if (sequence.load (std::memory_order_relaxed) != before)
             return std::nullopt;
 
+        // Trivially copyable, so its bytes make the value (the cast tells the
+        // compiler so for types with member initialisers).
         Value value;
-        std::memcpy (&value, copy.data(), sizeof (Value));
+        std::memcpy (static_cast<void*> (&value), copy.data(), sizeof (Value));
         return value;
     }
 
