@@ -11,12 +11,10 @@
 //
 //   npm run bench:prediction
 
-import { mkdtemp, rm } from 'node:fs/promises';
-import { tmpdir } from 'node:os';
-import { dirname, join, resolve } from 'node:path';
+import { dirname, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
 import { it } from 'vitest';
+import { launchChromium } from '../test/browser/chromium';
 import { serveFolder } from '../test/browser/staticServer';
 import { fakeJuceInitScript, type FakeDelivery, type FakeJuceOptions } from '../test/fakeJuce';
 import type { HostMoment, TimelineScript } from '../test/hostTimeline';
@@ -51,16 +49,6 @@ const SCRIPT: TimelineScript = {
 
 const FAKE: FakeJuceOptions = { timeline: { script: SCRIPT, jitterMs: JITTER_MS, seed: 2024 } };
 
-const CHROMIUM_ARGS = [
-  '--headless=new',
-  '--no-sandbox',
-  '--disable-gpu',
-  '--disable-quic',
-  '--no-first-run',
-  '--disable-background-networking',
-  '--disable-component-update',
-  '--disable-sync',
-];
 
 interface FrameSample {
   t: number;
@@ -188,12 +176,8 @@ function recovery(samples: FrameSample[], change: Change, nextAt: number, delive
 
 it('prints how closely the page predicts the host', { timeout: SESSION_MS + 60_000 }, async () => {
   const server = await serveFolder(distDir);
-  const profileDir = await mkdtemp(join(tmpdir(), 'quillbeat-bench-'));
-  const context = await chromium.launchPersistentContext(profileDir, {
-    executablePath: '/usr/bin/chromium',
-    headless: false,
-    args: CHROMIUM_ARGS,
-  });
+  const browser = await launchChromium();
+  const context = browser.context;
   try {
     const page = await context.newPage();
     await page.setViewportSize({ width: 800, height: 500 });
@@ -265,8 +249,7 @@ it('prints how closely the page predicts the host', { timeout: SESSION_MS + 60_0
     );
     process.stdout.write(`${lines.join('\n')}\n`);
   } finally {
-    await context.close();
+    await browser.close();
     await server.close();
-    await rm(profileDir, { recursive: true, force: true });
   }
 });

@@ -1,9 +1,8 @@
 import { existsSync } from 'node:fs';
-import { mkdir, mkdtemp, rm } from 'node:fs/promises';
-import { tmpdir } from 'node:os';
+import { mkdir } from 'node:fs/promises';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { chromium, type BrowserContext, type Page } from 'playwright-core';
+import type { BrowserContext, Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
 import {
   fakeJuceInitScript,
@@ -14,23 +13,13 @@ import {
   type FakeTransport,
 } from '../fakeJuce';
 import type { TimelineScript } from '../hostTimeline';
+import { launchChromium, type LaunchedChromium } from './chromium';
 import { serveFolder, type StaticServer } from './staticServer';
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 const distDir = join(webDir, 'dist');
 const resultsDir = join(webDir, 'test-results');
 
-const CHROMIUM = '/usr/bin/chromium';
-const CHROMIUM_ARGS = [
-  '--headless=new',
-  '--no-sandbox',
-  '--disable-gpu',
-  '--disable-quic',
-  '--no-first-run',
-  '--disable-background-networking',
-  '--disable-component-update',
-  '--disable-sync',
-];
 
 const PLAYING: FakeTransport = PLAYING_128_IN_7_8;
 
@@ -70,8 +59,8 @@ const SMALL = { width: 600, height: 400 };
 const LARGE = { width: 1920, height: 1080 };
 
 let server: StaticServer;
+let browser: LaunchedChromium | undefined;
 let context: BrowserContext;
-let profileDir: string;
 
 interface OpenedPage {
   page: Page;
@@ -104,24 +93,16 @@ async function screenshot(page: Page, name: string): Promise<void> {
 }
 
 beforeAll(async () => {
-  if (!existsSync(CHROMIUM)) throw new Error(`no Chromium at ${CHROMIUM}: apt-get install chromium`);
   if (!existsSync(join(distDir, 'index.html'))) throw new Error('dist/ has no build: run `npm run build` first');
   await mkdir(resultsDir, { recursive: true });
   server = await serveFolder(distDir);
-  profileDir = await mkdtemp(join(tmpdir(), 'quillbeat-chromium-'));
-  // headless: false keeps Playwright's own headless switches out; the
-  // arguments above make it headless.
-  context = await chromium.launchPersistentContext(profileDir, {
-    executablePath: CHROMIUM,
-    headless: false,
-    args: CHROMIUM_ARGS,
-  });
+  browser = await launchChromium();
+  context = browser.context;
 });
 
 afterAll(async () => {
-  await context?.close();
+  await browser?.close();
   await server?.close();
-  if (profileDir) await rm(profileDir, { recursive: true, force: true });
 });
 
 describe('the page in Chromium', () => {
