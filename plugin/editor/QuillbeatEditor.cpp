@@ -2,6 +2,7 @@
 
 #include "ResourceProvider.h"
 
+#include <bridge/PageState.h>
 #include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
 #include <processor/MonotonicClock.h>
@@ -16,7 +17,7 @@ juce::File quillbeatDataFolder()
 } // namespace
 
 QuillbeatEditor::QuillbeatEditor (QuillbeatProcessor& p, WebViewFactory makeWebView)
-    : AudioProcessorEditor (p), processor (p)
+    : AudioProcessorEditor (p), processor (p), seenStateLoads (p.getStateLoadCount())
 {
     using Limits = quillbeat::SessionState;
 
@@ -88,6 +89,24 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
                                      completion (quillbeat::buildPlayheadObject (processor.readPlayhead(),
                                                                                  quillbeat::monotonicNanoseconds()));
                                  })
+            .withNativeFunction (quillbeat::getPageStateFunctionName,
+                                 [&processor = processor] (const juce::Array<juce::var>&,
+                                                           juce::WebBrowserComponent::NativeFunctionCompletion completion)
+                                 {
+                                     completion (processor.getWebState());
+                                 })
+            .withNativeFunction (quillbeat::setPageStateFunctionName,
+                                 [&processor = processor] (const juce::Array<juce::var>& arguments,
+                                                           juce::WebBrowserComponent::NativeFunctionCompletion completion)
+                                 {
+                                     // The framework's native functions cannot reject, so a refusal is an answer.
+                                     auto request = quillbeat::readPageStateRequest (arguments);
+
+                                     if (request.text.has_value())
+                                         processor.setWebStateFromPage (*request.text);
+
+                                     completion (quillbeat::pageStateSetResult (request.error));
+                                 })
             .withUserScript (startupScript)
             .withResourceProvider ([&processor = processor, root = webRoot] (const juce::String& path)
                                    {
@@ -108,6 +127,7 @@ void QuillbeatEditor::timerCallback()
     if (layoutNudged)
     {
         pushTransportToPage();
+        tellPageOfStateLoads();
         return;
     }
 
@@ -160,6 +180,25 @@ void QuillbeatEditor::pushTransportToPage()
     catch (...)
     {
         // Dropped for this tick; the next one tries again.
+    }
+}
+
+void QuillbeatEditor::tellPageOfStateLoads()
+{
+    const auto loads = processor.getStateLoadCount();
+
+    // A hidden view drops events, so a load stays untold until it shows.
+    if (webView == nullptr || loads == seenStateLoads || ! webView->isVisible())
+        return;
+
+    seenStateLoads = loads;
+
+    try
+    {
+        webView->emitEventIfBrowserIsVisible (quillbeat::pageStateLoadedEventName, processor.getWebState());
+    }
+    catch (...)
+    {
     }
 }
 

@@ -31,7 +31,8 @@ public:
     void resized() override;
     bool keyPressed (const juce::KeyPress&) override;
 
-    // First tick lays the view out; every later tick pushes the transport.
+    // First tick lays the view out; every later tick pushes the transport,
+    // and tells the page of a state the host loaded since the last one.
     void timerCallback() override;
 
     juce::WebBrowserComponent* getWebView() const noexcept { return webView.get(); }
@@ -44,12 +45,14 @@ public:
 private:
     void createWebView (const WebViewFactory&);
     void pushTransportToPage();
+    void tellPageOfStateLoads();
 
     std::unique_ptr<juce::WebBrowserComponent> webView;
     QuillbeatProcessor& processor;
     juce::File webRoot;
     bool webViewFailed = false;
     bool layoutNudged = false;
+    juce::uint32 seenStateLoads = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuillbeatEditor)
 };

@@ -56,6 +56,19 @@ juce::String QuillbeatProcessor::getWebState() const
     return webState;
 }
 
+void QuillbeatProcessor::setWebStateFromPage (const juce::String& text)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    {
+        const std::scoped_lock lock (stateLock);
+        webState = text;
+    }
+
+    // Outside the lock: hosts may ask for the state from inside this call.
+    updateHostDisplay (ChangeDetails().withNonParameterStateChanged (true));
+}
+
 void QuillbeatProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     quillbeat::SessionState state;
@@ -77,9 +90,13 @@ void QuillbeatProcessor::setStateInformation (const void* data, int sizeInBytes)
     if (! state.has_value())
         return;
 
-    const std::scoped_lock lock (stateLock);
-    setWindowSize (state->windowWidth, state->windowHeight);
-    webState = state->webState;
+    {
+        const std::scoped_lock lock (stateLock);
+        setWindowSize (state->windowWidth, state->windowHeight);
+        webState = state->webState;
+    }
+
+    stateLoads.fetch_add (1, std::memory_order_release);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

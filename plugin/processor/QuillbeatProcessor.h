@@ -52,12 +52,21 @@ public:
 
     juce::String getWebState() const;
 
+    // The page replaces its state: stored under the state lock, then the host
+    // is told the project changed. Message thread only.
+    void setWebStateFromPage (const juce::String& text);
+
+    // How many states the host has loaded into this instance, so an open
+    // editor can tell its page. Any thread, lock-free.
+    juce::uint32 getStateLoadCount() const noexcept { return stateLoads.load (std::memory_order_acquire); }
+
 private:
     // The page-state text is written by state loads on a host thread of the
-    // host's choosing; the lock keeps a load and a save from interleaving.
-    // Never taken on the audio thread.
+    // host's choosing and by the page on the message thread; the lock keeps
+    // them and a save from interleaving. Never taken on the audio thread.
     mutable std::mutex stateLock;
     juce::String webState;
+    std::atomic<juce::uint32> stateLoads { 0 };
     std::atomic<int> windowWidth { quillbeat::SessionState {}.windowWidth };
     std::atomic<int> windowHeight { quillbeat::SessionState {}.windowHeight };
 

@@ -31,59 +31,6 @@ namespace
         return negative ? -magnitude : magnitude;
     }
 
-    // Strict UTF-8: every sequence complete, in its shortest form, and naming
-    // a Unicode scalar value. The framework's own check lets a sequence whose
-    // continuation bytes are missing through, and its decoder then swallows
-    // the characters after it, so a damaged block would load as other text.
-    bool isWellFormedUtf8 (const unsigned char* bytes, size_t size)
-    {
-        for (size_t i = 0; i < size;)
-        {
-            const auto lead = bytes[i];
-
-            if (lead < 0x80)
-            {
-                ++i;
-                continue;
-            }
-
-            // The lead byte's high bits give the length; a code point that
-            // would fit a shorter form must use it.
-            struct Form
-            {
-                unsigned char mask, marker;
-                size_t length;
-                juce::uint32 shortest;
-            };
-            static constexpr Form forms[] = { { 0xe0, 0xc0, 2, 0x80 }, { 0xf0, 0xe0, 3, 0x800 }, { 0xf8, 0xf0, 4, 0x10000 } };
-
-            const auto* form = std::find_if (std::begin (forms), std::end (forms),
-                                             [lead] (const Form& f) { return (lead & f.mask) == f.marker; });
-
-            if (form == std::end (forms) || size - i < form->length)
-                return false;
-
-            const auto length = form->length;
-            const auto shortest = form->shortest;
-            auto codePoint = (juce::uint32) (lead & ~form->mask & 0xff);
-
-            for (size_t k = 1; k < length; ++k)
-            {
-                if ((bytes[i + k] & 0xc0) != 0x80)
-                    return false;
-
-                codePoint = (codePoint << 6) | (bytes[i + k] & 0x3fu);
-            }
-
-            if (codePoint < shortest || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
-                return false;
-
-            i += length;
-        }
-
-        return true;
-    }
-
     double wholeNumberOf (const juce::var& value)
     {
         if (value.isBool())
@@ -104,6 +51,61 @@ namespace
         return 0.0;
     }
 } // namespace
+
+// Strict UTF-8: every sequence complete, in its shortest form, and naming
+// a Unicode scalar value. The framework's own check lets a sequence whose
+// continuation bytes are missing through, and its decoder then swallows
+// the characters after it, so a damaged block would load as other text.
+bool isWellFormedUtf8 (const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*> (data);
+
+    for (size_t i = 0; i < size;)
+    {
+        const auto lead = bytes[i];
+
+        if (lead < 0x80)
+        {
+            ++i;
+            continue;
+        }
+
+        // The lead byte's high bits give the length; a code point that
+        // would fit a shorter form must use it.
+        struct Form
+        {
+            unsigned char mask, marker;
+            size_t length;
+            juce::uint32 shortest;
+        };
+        static constexpr Form forms[] = { { 0xe0, 0xc0, 2, 0x80 }, { 0xf0, 0xe0, 3, 0x800 }, { 0xf8, 0xf0, 4, 0x10000 } };
+
+        const auto* form = std::find_if (std::begin (forms), std::end (forms),
+                                         [lead] (const Form& f) { return (lead & f.mask) == f.marker; });
+
+        if (form == std::end (forms) || size - i < form->length)
+            return false;
+
+        const auto length = form->length;
+        const auto shortest = form->shortest;
+        auto codePoint = (juce::uint32) (lead & ~form->mask & 0xff);
+
+        for (size_t k = 1; k < length; ++k)
+        {
+            if ((bytes[i + k] & 0xc0) != 0x80)
+                return false;
+
+            codePoint = (codePoint << 6) | (bytes[i + k] & 0x3fu);
+        }
+
+        if (codePoint < shortest || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+            return false;
+
+        i += length;
+    }
+
+    return true;
+}
 
 int toClampedInt (const juce::var& value, int lowest, int highest)
 {
@@ -131,7 +133,7 @@ std::optional<SessionState> decodeSessionState (const void* data, int sizeInByte
     // The framework's strings stop at a NUL, which would let a damaged block
     // pass as its intact prefix; and bytes that are not UTF-8 are not text.
     if (std::memchr (text, 0, (size_t) sizeInBytes) != nullptr
-        || ! isWellFormedUtf8 (reinterpret_cast<const unsigned char*> (text), (size_t) sizeInBytes))
+        || ! isWellFormedUtf8 (text, (size_t) sizeInBytes))
         return std::nullopt;
 
     juce::var parsed;

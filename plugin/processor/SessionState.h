@@ -27,6 +27,10 @@ juce::String encodeSessionState (const SessionState& state);
 // missing or odd members convert leniently and the size comes back clamped.
 std::optional<SessionState> decodeSessionState (const void* data, int sizeInBytes);
 
+// Strict UTF-8: every sequence complete, in its shortest form, and naming a
+// Unicode scalar value (so no encoded surrogates).
+bool isWellFormedUtf8 (const void* data, size_t size);
+
 // A JSON member as a whole number the way the framework's variants convert it
 // (numbers truncate toward zero, text gives its leading integer, booleans 0 or
 // 1, anything else 0), saturated to [lowest, highest] instead of overflowing.

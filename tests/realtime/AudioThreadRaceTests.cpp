@@ -1,5 +1,6 @@
 #include "MovingTransport.h"
 
+#include <bridge/PageState.h>
 #include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
 #include <editor/QuillbeatEditor.h>
@@ -205,6 +206,137 @@ TEST (AudioThreadRace, AudioThreadRacesPageReadersAndStateCalls)
 
     std::cout << "raced " << blocks << " blocks, " << ticks << " message-thread rounds, "
               << stateRounds << " state rounds\n";
+}
+
+// A page-state value that names its writer and round and repeats that name
+// many times over, so a value mixed from two writes shows at once.
+juce::String raceValue (const char* writer, int round)
+{
+    const auto name = juce::String (writer) + "-" + juce::String (round) + ";";
+    return juce::String::repeatedString (name, 200 + round % 50);
+}
+
+// True when `text` is exactly one of the values raceValue made.
+bool isOneRaceValue (const juce::String& text)
+{
+    const auto name = text.upToFirstOccurrenceOf (";", false, false);
+    const auto writer = name.upToLastOccurrenceOf ("-", false, false);
+    const auto round = name.fromLastOccurrenceOf ("-", false, false).getIntValue();
+    return (writer == "page" || writer == "host") && text == raceValue (writer.toRawUTF8(), round);
+}
+
+TEST (AudioThreadRace, PageStateSetsRaceHostSavesAndLoads)
+{
+    const ScopedHome home;
+    QuillbeatProcessor processor;
+    EditorWithoutWebView view (processor);
+
+    ASSERT_TRUE (view.options.has_value());
+    const auto setPageState = view.options->getNativeFunctions().at (quillbeat::setPageStateFunctionName);
+    const auto getPageState = view.options->getNativeFunctions().at (quillbeat::getPageStateFunctionName);
+    ASSERT_TRUE (setPageState != nullptr && getPageState != nullptr);
+
+    // Counts the host's change notifications, which come on this thread only.
+    struct ChangeCounter final : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override
+        {
+            if (! juce::MessageManager::getInstance()->isThisTheMessageThread())
+                ++offMessageThread;
+            else if (details.nonParameterStateChanged)
+                ++changes;
+        }
+
+        int changes = 0;
+        std::atomic<int> offMessageThread { 0 };
+    } counter;
+    processor.addListener (&counter);
+
+    constexpr int blockSize = 64;
+    processor.prepareToPlay (48000.0, blockSize);
+    std::atomic<bool> stop { false };
+    int blocks = 0, saves = 0, loads = 0, mixedSaves = 0;
+
+    // The audio thread runs throughout; it never touches the page state.
+    std::thread audio ([&]
+    {
+        FakePlayHead playHead;
+        processor.setPlayHead (&playHead);
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        buffer.clear();
+        juce::MidiBuffer midi;
+
+        for (; ! stop.load (std::memory_order_relaxed); ++blocks)
+        {
+            playHead.position = movingTransportAt (blocks, blocks * blockSize / 48000.0);
+            processor.processBlock (buffer, midi);
+        }
+
+        processor.setPlayHead (nullptr);
+    });
+
+    // A host thread loading a project now and then and saving it all the time.
+    std::thread host ([&]
+    {
+        for (int round = 0; ! stop.load (std::memory_order_relaxed); ++round)
+        {
+            if (round % 3 == 0)
+            {
+                quillbeat::SessionState loaded;
+                loaded.webState = raceValue ("host", loads++);
+                const auto json = quillbeat::encodeSessionState (loaded);
+                processor.setStateInformation (json.toRawUTF8(), (int) json.getNumBytesAsUTF8());
+            }
+
+            juce::MemoryBlock block;
+            processor.getStateInformation (block);
+            const auto saved = quillbeat::decodeSessionState (block.getData(), (int) block.getSize());
+            ++saves;
+
+            if (! saved.has_value() || (saved->webState.isNotEmpty() && ! isOneRaceValue (saved->webState)))
+                ++mixedSaves;
+        }
+    });
+
+    // This thread is the message thread: the page's sets and reads through
+    // the editor's own native functions.
+    int sets = 0, refusedSets = 0, mixedReads = 0;
+    const auto deadline = std::chrono::steady_clock::now() + raceDuration();
+
+    for (; std::chrono::steady_clock::now() < deadline; ++sets)
+    {
+        juce::var result;
+        setPageState (juce::Array<juce::var> { juce::var (raceValue ("page", sets)) },
+                      [&result] (juce::var r) { result = std::move (r); });
+
+        if (! (bool) result["ok"])
+            ++refusedSets;
+
+        juce::var read;
+        getPageState ({}, [&read] (juce::var r) { read = std::move (r); });
+
+        if (! read.isString() || (read.toString().isNotEmpty() && ! isOneRaceValue (read.toString())))
+            ++mixedReads;
+    }
+
+    stop = true;
+    audio.join();
+    host.join();
+    processor.removeListener (&counter);
+
+    EXPECT_GT (blocks, 0);
+    EXPECT_GT (loads, 0);
+    EXPECT_GT (sets, 0);
+    EXPECT_EQ (refusedSets, 0);
+    EXPECT_EQ (mixedSaves, 0);
+    EXPECT_EQ (mixedReads, 0);
+    EXPECT_EQ (counter.changes, sets) << "one notification per set";
+    EXPECT_EQ (counter.offMessageThread.load(), 0);
+    EXPECT_EQ (processor.getStateLoadCount(), (juce::uint32) loads);
+
+    std::cout << "raced " << sets << " page sets against " << saves << " saves and " << loads << " loads over "
+              << blocks << " blocks\n";
 }
 
 // A play head whose every value is a different function of one block
