@@ -133,4 +133,32 @@ TEST_F (ShippedPage, BarsAndBeatsInSevenEightAndSixEight)
     checkAgainstHost ({ "7/8", 140.0, 7, 8, { { 5, 100.0 } }, {}, 1, { 0.4, 2.9, 6.2, 8.0 } });
     checkAgainstHost ({ "6/8", 90.0, 6, 8, {}, { true, 2, 3 }, 1, { 1.1, 2.5, 5.3, 9.9 } });
 }
+
+// The page's notes, in the real engine: typed notes land in the state the
+// host saves, are there again when the editor reopens, and follow a project
+// the host loads.
+TEST_F (ShippedPage, NotesAreKeptInTheProjectAndFollowALoad)
+{
+    const juce::String field = "document.querySelector ('#notes-text')";
+    ASSERT_TRUE (pageBecomes (*view, "! " + field + ".disabled", 10000)) << "the notes never became editable";
+
+    evaluateInPage (*view, field + ".value = 'Chorus from bar 17 \\u2014 caf\\u00e9'; "
+                           + field + ".dispatchEvent (new Event ('input')); true");
+    const auto typed = juce::String::fromUTF8 ("{\"notes\":\"Chorus from bar 17 \xe2\x80\x94 caf\xc3\xa9\"}");
+    ASSERT_TRUE (pumpUntil ([&] { return processor.getWebState() == typed; }, 5000)) << processor.getWebState();
+
+    juce::MemoryBlock saved;
+    processor.getStateInformation (saved);
+    EXPECT_EQ (quillbeat::decodeSessionState (saved.getData(), (int) saved.getSize())->webState, typed);
+
+    editor.reset();
+    editor = std::make_unique<OpenEditor> (processor);
+    view = (*editor)->getWebView();
+    ASSERT_TRUE (pageBecomes (*view, field + ".value === 'Chorus from bar 17 \\u2014 caf\\u00e9'", 10000))
+        << "the reopened editor lost the notes";
+
+    const juce::String loaded = R"({"windowWidth": 900, "windowHeight": 640, "webState": "{\"notes\":\"As in the project\"}"})";
+    processor.setStateInformation (loaded.toRawUTF8(), (int) loaded.getNumBytesAsUTF8());
+    EXPECT_TRUE (pageBecomes (*view, field + ".value === 'As in the project'", 5000)) << "the page missed the load";
+}
 } // namespace

@@ -1,5 +1,7 @@
 import './style.css';
 import { subscribeTransport } from './bridge';
+import { mountNotes } from './notes';
+import { pageStateClient } from './pageState';
 import { createPlayheadDisplay, type PlayheadDisplay } from './playheadDisplay';
 import { mountTransportView } from './view';
 
@@ -16,6 +18,7 @@ if (root !== null) {
   const view = mountTransportView(root);
   const display = createPlayheadDisplay(view);
   subscribeTransport((state) => display.update(state));
+  mountNotes(root, pageStateClient());
   window.quillbeatPlayhead = {
     predict: (pageTimeMs) => display.predict(pageTimeMs),
     setSmooth: (on) => display.setSmooth(on),

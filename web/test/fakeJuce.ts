@@ -7,6 +7,9 @@
 // and a "transportUpdate" event while the view is visible. Given a playhead
 // reading or a scripted host timeline (hostTimeline.ts), it also offers
 // "getPlayhead" and emits "playheadUpdate" after each "transportUpdate".
+// Given a page state, it keeps one as the plug-in does: "getPageState" and
+// "setPageState" with the plug-in's rules, "pageStateLoaded" when the host
+// loads one, and a count of the changes the host was told of.
 //
 // installFakeJuce must stay self-contained (no outside names at run time but
 // its second argument, the timeline maker): the browser test hands its source
@@ -109,6 +112,8 @@ export interface FakeJuceOptions {
   blocksPerTick?: number;
   /** Assign one reading before the page's scripts run, as a pushed one may land early. */
   assignBeforePage?: boolean;
+  /** The page state the plug-in holds; offers "getPageState" and "setPageState". */
+  pageState?: string;
 }
 
 /** One extended reading the page was sent, in page time. */
@@ -131,6 +136,12 @@ export interface FakeHost {
   deliveries: FakeDelivery[];
   /** Names of native functions the page invoked. */
   invoked: string[];
+  /** The page state the plug-in holds (with the pageState option). */
+  pageState: string;
+  /** Times the plug-in told the host its state changed: once per accepted set. */
+  stateChanges: number;
+  /** The host loads a state: the text changes and the page gets "pageStateLoaded". */
+  loadPageState(text: string): void;
   /** Listener counts per event id on the backend. */
   listenerCount(eventId: string): number;
   /** One timer tick of the editor: assignment, then event if visible. */
@@ -156,7 +167,8 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
   const listeners = new Map<string, Map<number, Listener>>();
   let nextListenerId = 0;
   const extended = options.playhead !== undefined || options.timeline !== undefined;
-  const functions = options.functions ?? (extended ? ['getTransport', 'getPlayhead'] : ['getTransport']);
+  const stateFunctions = options.pageState === undefined ? [] : ['getPageState', 'setPageState'];
+  const functions = options.functions ?? [...(extended ? ['getTransport', 'getPlayhead'] : ['getTransport']), ...stateFunctions];
   const startedAt = performance.now();
   const script = options.timeline?.script;
   const timeline: HostTimeline | null = script === undefined ? null : makeTimeline(script);
@@ -223,6 +235,12 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
     },
     visible: true,
     invoked: [],
+    pageState: options.pageState ?? '',
+    stateChanges: 0,
+    loadPageState(text) {
+      host.pageState = text;
+      if (host.visible) backend.emitByBackend('pageStateLoaded', JSON.stringify(text));
+    },
     listenerCount: (eventId) => listeners.get(eventId)?.size ?? 0,
     tick() {
       host.assign({ ...ordered(host.transport), debugInfo: 'EvalJS' });
@@ -269,7 +287,22 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
       host.invoked.push(payload.name);
       if (!functions.includes(payload.name) || options.neverAnswer) return;
       let result: unknown;
-      if (payload.name === 'getPlayhead') {
+      if (payload.name === 'setPageState') {
+        const text = payload.params[0];
+        // The framework's JSON reader fails on a lone surrogate or NUL and drops the call unanswered.
+        if (typeof text === 'string' && /\0|[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/.test(text)) return;
+        const kind = text === null || text === undefined ? 'nothing' : Array.isArray(text) ? 'an array' : typeof text === 'object' ? 'an object' : `a ${typeof text}`;
+        const bytes = typeof text === 'string' ? new TextEncoder().encode(text).length : 0;
+        if (typeof text !== 'string') result = { ok: false, error: `the page state must be a string, not ${kind}` };
+        else if (bytes > 1048576) result = { ok: false, error: `the page state is ${bytes} bytes in UTF-8; the limit is 1048576` };
+        else {
+          host.pageState = text;
+          host.stateChanges++;
+          result = { ok: true };
+        }
+      } else if (payload.name === 'getPageState') {
+        result = host.pageState;
+      } else if (payload.name === 'getPlayhead') {
         result = 'playheadAnswer' in options ? options.playheadAnswer : (readingsNow()?.playhead ?? host.playhead);
       } else {
         result = 'answer' in options ? options.answer : ordered(host.transport);

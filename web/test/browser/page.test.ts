@@ -178,6 +178,34 @@ describe('the page in Chromium', () => {
     await page.close();
   });
 
+  it('keeps its notes in the project: restored on open, saved after typing, replaced by a load', async () => {
+    const stored = JSON.stringify({ notes: 'Bridge at bar 9 \u2014 caf\u00e9' });
+    const { page, noise } = await openPage(SMALL, { transport: PLAYING, tickMs: 250, pageState: stored });
+
+    const field = page.locator('#notes-text');
+    await expect.poll(() => field.inputValue()).toBe('Bridge at bar 9 \u2014 caf\u00e9');
+    expect(await textOf(page, '#notes-status')).toBe('Kept with the project');
+
+    await field.fill('Chorus from bar 17');
+    await expect.poll(() => page.evaluate(() => window.__fakeHost?.pageState)).toBe('{"notes":"Chorus from bar 17"}');
+    expect(await page.evaluate(() => window.__fakeHost?.stateChanges)).toBe(1);
+    expect(await textOf(page, '#notes-status')).toBe('Saved with the project');
+    await screenshot(page, 'notes-600x400');
+
+    // The host loads the project again (or undoes): the field follows.
+    await page.evaluate(() => window.__fakeHost?.loadPageState('{"notes":"As loaded"}'));
+    expect(await field.inputValue()).toBe('As loaded');
+
+    // Reopened with what the host kept, the notes are there.
+    const saved = await page.evaluate(() => window.__fakeHost?.pageState);
+    await page.close();
+    const reopened = await openPage(SMALL, { transport: PLAYING, tickMs: 250, pageState: saved ?? '' });
+    await expect.poll(() => reopened.page.locator('#notes-text').inputValue()).toBe('As loaded');
+    expect(noise).toEqual([]);
+    expect(reopened.noise).toEqual([]);
+    await reopened.page.close();
+  });
+
   it('shows that there is no host transport yet', async () => {
     const { page, noise } = await openPage(SMALL, { transport: DISCONNECTED, tickMs: 250 });
 
@@ -227,6 +255,8 @@ describe('the page in Chromium', () => {
           '#tempo',
           '#meter',
           '#diagnostics',
+          '#notes-text',
+          '#notes-status',
         ];
         const banner = document.querySelector<HTMLElement>('#banner');
         if (banner && !banner.hidden) keys.push('#banner');
