@@ -9,6 +9,7 @@ namespace
 {
     constexpr int rowHeight = 38;
     constexpr int barHeight = 2 * rowHeight;
+    constexpr const char* windowTitle = "Quillbeat stand-in host";
 
     juce::String formatClock (double seconds)
     {
@@ -127,7 +128,14 @@ private:
     {
         auto& head = runner.getPlayHead();
         const auto where = head.getMusicalPosition();
-        status.setText (formatClock ((double) head.getPositionSamples() / runner.getSampleRate())
+        const auto modified = runner.getStateChangeMark().isSet();
+
+        // As a DAW marks its project: the plug-in's state changed since it was last saved.
+        if (auto* window = findParentComponentOfClass<juce::DocumentWindow>())
+            window->setName (juce::String (windowTitle) + (modified ? " (modified)" : ""));
+
+        status.setText ((modified ? juce::String ("modified   ") : juce::String())
+                            + formatClock ((double) head.getPositionSamples() / runner.getSampleRate())
                             + "   " + juce::String (where.bar) + "." + juce::String (where.beat)
                             + "   " + juce::String (head.getCurrentTempo(), 1) + " bpm"
                             + "   blocks " + juce::String (runner.getBlockCount())
@@ -184,7 +192,9 @@ private:
             {
                 juce::MemoryBlock state;
                 runner.getPlugin().getStateInformation (state);
-                file.replaceWithData (state.getData(), state.getSize());
+
+                if (file.replaceWithData (state.getData(), state.getSize()))
+                    runner.getStateChangeMark().clear();
             }
             else
             {
@@ -208,7 +218,7 @@ private:
 };
 
 HostWindow::HostWindow (PluginRunner& runner, bool showEditor, const juce::String& signatureText)
-    : juce::DocumentWindow ("Quillbeat stand-in host", juce::Colour (0xff1c1c28), juce::DocumentWindow::allButtons)
+    : juce::DocumentWindow (windowTitle, juce::Colour (0xff1c1c28), juce::DocumentWindow::allButtons)
 {
     content = std::make_unique<Content> (runner, showEditor, signatureText);
     setUsingNativeTitleBar (true);

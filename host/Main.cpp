@@ -109,6 +109,7 @@ private:
                   << juce::String ((double) head.getPositionSamples() / runner->getSampleRate(), 3) << " s"
                   << ", at " << formatBarBeatTick (head.getMusicalPosition())
                   << (loop.isActive() ? ", looping " + juce::String (loop.firstBar) + "-" + juce::String (loop.lastBar) : juce::String())
+                  << (runner->getStateChangeMark().isSet() ? ", modified" : "")
                   << (ok ? "" : "  FAILED") << std::endl;
 
         setApplicationReturnValue (ok ? 0 : 1);

@@ -64,6 +64,7 @@ PluginRunner::PluginRunner (std::unique_ptr<juce::AudioPluginInstance> p)
     : plugin (std::move (p))
 {
     plugin->setPlayHead (&playHead);
+    plugin->addListener (&stateChanged);
 
     std::mt19937 random (2024);
     std::uniform_real_distribution<float> noise (-0.25f, 0.25f);
@@ -75,6 +76,7 @@ PluginRunner::PluginRunner (std::unique_ptr<juce::AudioPluginInstance> p)
 PluginRunner::~PluginRunner()
 {
     stop();
+    plugin->removeListener (&stateChanged);
     plugin->setPlayHead (nullptr);
 }
 

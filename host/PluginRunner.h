@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HostPlayHead.h"
+#include "StateChangeMark.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -32,6 +33,7 @@ public:
 
     juce::AudioPluginInstance& getPlugin() noexcept { return *plugin; }
     HostPlayHead& getPlayHead() noexcept { return playHead; }
+    StateChangeMark& getStateChangeMark() noexcept { return stateChanged; }
     juce::int64 getBlockCount() const noexcept { return blocks.load(); }
     juce::int64 getMismatchCount() const noexcept { return mismatches.load(); }
     double getSampleRate() const noexcept { return sampleRate; }
@@ -52,6 +54,7 @@ private:
 
     std::unique_ptr<juce::AudioPluginInstance> plugin;
     HostPlayHead playHead;
+    StateChangeMark stateChanged;
     juce::AudioDeviceManager deviceManager;
     std::unique_ptr<ClockThread> clock;
     bool usingDevice = false;

@@ -1,6 +1,9 @@
 #include <HostOptions.h>
 #include <HostPlayHead.h>
 #include <HostTimeline.h>
+#include <StateChangeMark.h>
+
+#include <processor/QuillbeatProcessor.h>
 
 #include <gtest/gtest.h>
 
@@ -460,6 +463,27 @@ TEST (StandInHost, PlayHeadSeeksAtTheNextBlockBoundary)
     head.advance (441, 44100.0);
     EXPECT_EQ (head.getMusicalPosition(), (MusicalPosition { 2, 1, 0 }));
     EXPECT_EQ (head.getCurrentTempo(), 128.0);
+}
+
+// The window's "modified" mark, listening to Quillbeat itself: set by a
+// page's state change, untouched by the host's own loads, cleared by a save.
+TEST (StandInHost, ModifiedMarkFollowsThePluginsStateChanges)
+{
+    QuillbeatProcessor plugin;
+    quillbeat::host::StateChangeMark mark;
+    plugin.addListener (&mark);
+
+    const juce::String saved = R"({"webState": "from a file"})";
+    plugin.setStateInformation (saved.toRawUTF8(), (int) saved.getNumBytesAsUTF8());
+    EXPECT_FALSE (mark.isSet()) << "a load is no change";
+
+    plugin.setWebStateFromPage ("{\"notes\":\"x\"}");
+    EXPECT_TRUE (mark.isSet());
+
+    mark.clear();
+    EXPECT_FALSE (mark.isSet());
+
+    plugin.removeListener (&mark);
 }
 
 } // namespace
