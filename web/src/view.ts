@@ -260,9 +260,10 @@ export interface TransportView {
   update(state: BridgeState): void;
   /**
    * Shows a moving play head; until it is called with null, the position
-   * fields follow only these calls.
+   * fields follow only these calls. Without `withText` only the bar's
+   * cursor moves and the digits stay as they are.
    */
-  showPlayhead(position: PositionViewModel | null): void;
+  showPlayhead(position: PositionViewModel | null, withText?: boolean): void;
   /** The switch for the smooth play head. */
   smoothSwitch: HTMLInputElement;
 }
@@ -306,10 +307,12 @@ export function mountTransportView(root: HTMLElement): TransportView {
   // Runs at frame rate while the play head moves: text only where it
   // changed, the bar's fill by a transform (no layout), the grid only when
   // the signature changes.
-  function showPosition(m: PositionViewModel): void {
-    setText(fields.position, m.position);
-    setText(fields.bbt, m.bbt);
-    setText(fields.bbtNote, m.bbtNote);
+  function showPosition(m: PositionViewModel, withText = true): void {
+    if (withText) {
+      setText(fields.position, m.position);
+      setText(fields.bbt, m.bbt);
+      setText(fields.bbtNote, m.bbtNote);
+    }
     const cells = m.beatsPerBar ?? 0;
     if (cells !== beatCells) {
       beatCells = cells;
@@ -342,9 +345,9 @@ export function mountTransportView(root: HTMLElement): TransportView {
       setText(fields.meter, m.meter);
       setText(fields.diagnostics, m.diagnostics);
     },
-    showPlayhead(position) {
+    showPlayhead(position, withText = true) {
       moving = position !== null;
-      if (position !== null) showPosition(position);
+      if (position !== null) showPosition(position, withText);
     },
   };
 }

@@ -1,7 +1,7 @@
 import { beforeEach, describe, expect, it } from 'vitest';
 import type { BridgeState } from '../../src/bridge';
 import { parsePlayhead, type Playhead } from '../../src/playhead';
-import { createPlayheadDisplay, type PlayheadDisplay } from '../../src/playheadDisplay';
+import { createPlayheadDisplay, DIGITS_REFRESH_MS, type PlayheadDisplay } from '../../src/playheadDisplay';
 import { mountTransportView } from '../../src/view';
 import { PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8 } from '../fakeJuce';
 
@@ -66,6 +66,20 @@ describe('the moving play head', () => {
     runFrame(1000 + 250);
     expect(text('#bbt')).toBe('10.1.157');
     expect(display.animating()).toBe(true);
+  });
+
+  it('moves the cursor every frame but changes the digits at most every DIGITS_REFRESH_MS', () => {
+    const cursor = (): string => (root.querySelector('#playhead-fill') as HTMLElement).style.transform;
+    display.update(state({}));
+    runFrame(1125);
+    const [digits, at] = [text('#bbt'), cursor()];
+
+    runFrame(1125 + DIGITS_REFRESH_MS / 2);
+    expect(text('#bbt')).toBe(digits);
+    expect(cursor()).not.toBe(at);
+
+    runFrame(1125 + DIGITS_REFRESH_MS);
+    expect(text('#bbt')).not.toBe(digits);
   });
 
   it.each<[string, () => void]>([
