@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 namespace quillbeat
 {
@@ -32,15 +34,9 @@ public:
     // One writer only. Never blocks, never allocates.
     void write (const Value& value) noexcept
     {
-        Words source {};
-        std::memcpy (source.data(), &value, sizeof (Value));
-
         const auto s = sequence.load (std::memory_order_relaxed);
         sequence.store (s + 1, std::memory_order_relaxed);
-
-        for (size_t i = 0; i < wordCount; ++i)
-            words[i].store (source[i], std::memory_order_release);
-
+        storeWords (reinterpret_cast<const unsigned char*> (&value), std::make_index_sequence<wordCount>());
         sequence.store (s + 2, std::memory_order_release);
     }
 
@@ -84,6 +80,25 @@ public:
 private:
     static constexpr size_t wordCount = (sizeof (Value) + sizeof (std::uint64_t) - 1) / sizeof (std::uint64_t);
     using Words = std::array<std::uint64_t, wordCount>;
+
+    // Word `index` of the value's bytes; the last may be partly padding.
+    template <size_t index>
+    static std::uint64_t wordAt (const unsigned char* bytes) noexcept
+    {
+        constexpr auto offset = index * sizeof (std::uint64_t);
+        constexpr auto length = std::min (sizeof (std::uint64_t), sizeof (Value) - offset);
+        std::uint64_t word = 0;
+        std::memcpy (&word, bytes + offset, length);
+        return word;
+    }
+
+    // Unrolled at compile time: one load and one store a word, as this runs
+    // for every audio block.
+    template <size_t... index>
+    void storeWords (const unsigned char* bytes, std::index_sequence<index...>) noexcept
+    {
+        (words[index].store (wordAt<index> (bytes), std::memory_order_release), ...);
+    }
 
     std::atomic<std::uint32_t> sequence { 0 };
     std::array<std::atomic<std::uint64_t>, wordCount> words {};

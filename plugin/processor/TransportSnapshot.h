@@ -4,8 +4,10 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
 namespace quillbeat
 {
@@ -46,6 +48,13 @@ struct PlayheadReading
 // The host transport as last seen on the audio thread. The audio thread
 // publishes one record per block; the message thread reads it without a lock
 // and always gets all of its members from the same block.
+//
+// The record holds the play head's position exactly as the host gave it
+// (its own flags say what the host supplied) and is published through a
+// sequence-counted snapshot, so the audio thread copies a few words and never
+// waits; the readers pick the values out. It also carries what today's
+// readings keep across blocks: the last tempo, signature, seconds and flags
+// any block supplied.
 class TransportSnapshot
 {
 public:
@@ -62,49 +71,25 @@ public:
     TransportReading read() const noexcept;
     PlayheadReading readPlayhead() const noexcept;
 
-    // The block record. Presence bits say what the newest block supplied;
-    // playing, recording, tempo, signature and seconds keep their last
-    // supplied values for today's readings.
     struct Block
     {
-        enum Bit : std::uint32_t
-        {
-            connected = 1u << 0,
-            position = 1u << 1,
-            playing = 1u << 2,
-            recording = 1u << 3,
-            looping = 1u << 4,
-            hasBpm = 1u << 5,
-            hasTimeSignature = 1u << 6,
-            hasSeconds = 1u << 7,
-            hasSamples = 1u << 8,
-            hasPpq = 1u << 9,
-            hasLastBarStart = 1u << 10,
-            hasBarCount = 1u << 11,
-            hasLoopPoints = 1u << 12,
-            hasHostTime = 1u << 13,
-            captured = 1u << 14
-        };
-
-        std::uint32_t bits = 0;
-        std::int32_t blockCount = 0;
-        double bpm = 120.0;
-        std::int32_t timeSigNum = 4, timeSigDen = 4;
-        double positionSecs = 0.0;
-        std::int64_t positionSamples = 0;
-        double ppqPosition = 0.0, ppqLastBarStart = 0.0;
-        std::int64_t barCount = 0;
-        double ppqLoopStart = 0.0, ppqLoopEnd = 0.0;
-        double sampleRate = 0.0;
-        std::uint64_t hostTimeNs = 0;
+        juce::AudioPlayHead::PositionInfo position;   // the newest block's, when `hasPosition`
         std::int64_t captureTimeNs = 0;
+        double sampleRate = 0.0;
+        std::int32_t blockCount = 0;
+        bool captured = false, hasPosition = false;
 
-        bool has (Bit bit) const noexcept { return (bits & bit) != 0; }
+        // What today's readings show: the last of each any block supplied.
+        bool connected = false, playing = false, recording = false;
+        std::int32_t timeSigNum = 4, timeSigDen = 4;
+        double bpm = 120.0, positionSecs = 0.0;
     };
 
 private:
-    Block latest;                // the audio thread's own copy, never read elsewhere
+    Block latest;                 // the audio thread's own copy, never read elsewhere
     SeqLock<Block> published;
+
+    static_assert (std::is_trivially_copyable_v<juce::AudioPlayHead::PositionInfo>);
 };
 
 } // namespace quillbeat
