@@ -7,6 +7,7 @@
 // Prints the table rows: medians of several runs. Run on a display with a
 // scratch HOME (scripts/bench.sh uses a virtual display and a temporary folder).
 
+#include "BareBrowserWindow.h"
 #include "BenchTable.h"
 
 #include "../tests/editor/MessageLoop.h"
@@ -130,29 +131,13 @@ struct Results
     Memory open, closed;
 };
 
-// The floor as a plain window: a bare browser component filling it, the way
-// the framework's own web view examples lay it out.
-struct BareBrowserWindow final : juce::Component
-{
-    BareBrowserWindow()
-    {
-        addAndMakeVisible (view);
-        setSize (QuillbeatEditor::defaultWidth, QuillbeatEditor::defaultHeight);
-        view.goToURL (juce::WebBrowserComponent::getResourceProviderRoot());
-    }
-
-    void resized() override { view.setBounds (getLocalBounds()); }
-
-    juce::WebBrowserComponent view { juce::WebBrowserComponent::Options {}
-                                         .withNativeIntegrationEnabled()
-                                         .withResourceProvider (readFromWebRoot) };
-};
-
 void measureFloor (Results& floor)
 {
     {
         const auto start = juce::Time::currentTimeMillis();
-        BareBrowserWindow window;
+        BareBrowserWindow window (juce::WebBrowserComponent::Options {}
+                                      .withNativeIntegrationEnabled()
+                                      .withResourceProvider (readFromWebRoot));
         window.addToDesktop (0);
         window.setVisible (true);
         floor.firstScriptMs.push_back (millisecondsUntil (start, window.view, "__firstScriptAt"));

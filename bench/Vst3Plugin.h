@@ -77,8 +77,12 @@ public:
         outputBus.numChannels = 2;
         outputBus.channelBuffers32 = outputs;
 
+        // Everything a DAW tells a plug-in, so every value the capture keeps is there to keep.
         context.state = ProcessContext::kPlaying | ProcessContext::kTempoValid | ProcessContext::kTimeSigValid
-                        | ProcessContext::kProjectTimeMusicValid | ProcessContext::kBarPositionValid;
+                        | ProcessContext::kProjectTimeMusicValid | ProcessContext::kBarPositionValid
+                        | ProcessContext::kCycleActive | ProcessContext::kCycleValid | ProcessContext::kSystemTimeValid;
+        context.cycleStartMusic = 0.0;
+        context.cycleEndMusic = 1.0e6;
         context.sampleRate = sampleRate;
         context.tempo = 128.0;
         context.timeSigNumerator = 4;
@@ -104,6 +108,7 @@ public:
         const auto quarterNotes = (double) context.projectTimeSamples / sampleRate * context.tempo / 60.0;
         context.projectTimeMusic = quarterNotes;
         context.barPositionMusic = quarterNotes - std::fmod (quarterNotes, 4.0);
+        context.systemTime += (TSamples) (1.0e9 * blockSize / sampleRate);
     }
 
     tresult process() noexcept { return instance.processor->process (data); }

@@ -12,6 +12,18 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench
 
 bin=build/bench/bench
+
+# The page we ship, and for comparison the page as it was before the playhead
+# (the last commit without it), both built from source.
+earlier_commit=37d0245
+earlier=build/bench/earlier-page
+(cd web && npm ci --no-audit --no-fund --loglevel=error && npm run build >/dev/null)
+if [ ! -f "$earlier/dist/index.html" ]; then
+    rm -rf "$earlier" && mkdir -p "$earlier"
+    git archive "$earlier_commit" web | tar -x -C "$earlier" --strip-components=1
+    (cd "$earlier" && npm ci --no-audit --no-fund --loglevel=error \
+        && QUILLBEAT_JUCE_DIR="$repo/.cache/juce" npm run build >/dev/null)
+fi
 home=$(mktemp -d)
 rows=$(mktemp)
 trap 'rm -rf "$home" "$rows"' EXIT
@@ -33,6 +45,7 @@ run "load, no display" env -u DISPLAY "$bin/QuillbeatLoadBench"
 run "load, virtual display" "${display[@]}" "$bin/QuillbeatLoadBench"
 run "message thread" env -u DISPLAY "$bin/QuillbeatMessageThreadBench"
 run "editor, virtual display" "${display[@]}" "$bin/QuillbeatEditorStartupBench"
+run "playhead, virtual display" "${display[@]}" "$bin/QuillbeatPlayheadBench" --page "$repo/web/dist" --earlier-page "$repo/$earlier/dist"
 
 cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
 os=$(. /etc/os-release && echo "$PRETTY_NAME")
@@ -42,4 +55,10 @@ echo "|---|---|---|---|---|---|"
 cat "$rows"
 echo
 echo "Ratios are Quillbeat / baseline. Machine: $(nproc) CPUs, $cpu, $os."
+
+# The page's prediction against a scripted host in Chromium, the browser
+# closest to WebView2's engine.
+echo
+echo "bench: prediction in Chromium" >&2
+(cd web && npm run --silent bench:prediction) || failed=1
 exit "$failed"
