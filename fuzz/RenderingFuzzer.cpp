@@ -1,6 +1,8 @@
 // Arbitrary transport readings rendered for the page. Whatever a host reports,
 // both scripts must run in a real JavaScript engine, the event object must
 // serialise to JSON that a strict reader accepts, and the three must agree.
+// The playhead object made from the same reading must be strict JSON too,
+// with every key present and null exactly where the host supplied nothing.
 //
 // Input layout (missing bytes read as zero, extra bytes are ignored):
 //   byte 0       flags: 1 connected, 2 playing, 4 recording, 8 tagged object
@@ -9,12 +11,18 @@
 //   bytes 17-20  time signature numerator, int32
 //   bytes 21-24  time signature denominator, int32
 //   bytes 25-28  block count, int32
+//   bytes 29-36  quarter notes, a double's raw bits (also the bar start)
+//   bytes 37-44  loop start in quarter notes, a double's raw bits
+//   bytes 45-52  loop end in quarter notes, a double's raw bits
+//   bytes 53-60  position in samples, int64 (also the bar count and host time)
+//   bytes 61-62  which playhead members the host supplied, one bit each
 // Raw bits reach every double a host could report: NaNs, infinities,
 // subnormals and negative zero included.
 
 #include "FuzzTarget.h"
 #include "JavascriptChecks.h"
 
+#include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
 
 #include <algorithm>
@@ -28,7 +36,7 @@ namespace
 using quillbeat::TransportReading;
 using Variant = quillbeat::TransportScriptVariant;
 
-constexpr size_t inputSize = 29;
+constexpr size_t inputSize = 63;
 
 template <typename Value>
 Value readAt (const std::array<std::uint8_t, inputSize>& bytes, size_t offset)
@@ -50,6 +58,62 @@ TransportReading readingFrom (const std::array<std::uint8_t, inputSize>& bytes)
     reading.timeSigDen = readAt<std::int32_t> (bytes, 21);
     reading.blockCount = readAt<std::int32_t> (bytes, 25);
     return reading;
+}
+
+quillbeat::PlayheadReading playheadFrom (const std::array<std::uint8_t, inputSize>& bytes)
+{
+    const auto supplied = readAt<std::uint16_t> (bytes, 61);
+    const auto has = [supplied] (int bit) { return (supplied & (1u << bit)) != 0; };
+    const auto ppq = readAt<double> (bytes, 29);
+    const auto samples = readAt<std::int64_t> (bytes, 53);
+
+    quillbeat::PlayheadReading r;
+    r.connected = (bytes[0] & 1) != 0;
+    r.blockCount = readAt<std::int32_t> (bytes, 25);
+    if (has (0)) { r.playing = (bytes[0] & 2) != 0; r.recording = (bytes[0] & 4) != 0; r.looping = (bytes[0] & 16) != 0; }
+    if (has (1)) r.bpm = readAt<double> (bytes, 1);
+    if (has (2)) { r.timeSigNum = readAt<std::int32_t> (bytes, 17); r.timeSigDen = readAt<std::int32_t> (bytes, 21); }
+    if (has (3)) r.positionSecs = readAt<double> (bytes, 9);
+    if (has (4)) r.positionSamples = samples;
+    if (has (5)) r.ppqPosition = ppq;
+    if (has (6)) r.ppqLastBarStart = ppq;
+    if (has (7)) r.barCount = samples;
+    if (has (8)) { r.ppqLoopStart = readAt<double> (bytes, 37); r.ppqLoopEnd = readAt<double> (bytes, 45); }
+    if (has (9)) r.sampleRate = std::abs (readAt<double> (bytes, 1)) + 1.0;
+    if (has (10)) r.hostTimeNs = (std::uint64_t) samples;
+    if (has (11)) r.captureTimeNs = samples;
+    return r;
+}
+
+// The playhead object: strict JSON, every key there, null where nothing was
+// supplied (or, for the sample rate, nothing usable), and every number finite.
+void checkPlayheadObject (JavascriptChecks& javascript, const quillbeat::PlayheadReading& reading)
+{
+    const auto object = quillbeat::buildPlayheadObject (reading, reading.captureTimeNs.value_or (0));
+    const auto json = javascript.parseJson (juce::JSON::toString (object, true));
+    FUZZ_CHECK (json.has_value() && json->isObject(), "the playhead object does not serialise to JSON");
+
+    const auto& sent = json->getDynamicObject()->getProperties();
+    const auto& made = object.getDynamicObject()->getProperties();
+    FUZZ_CHECK (sent.size() == 19 && made.size() == 19, "the playhead object lacks keys");
+
+    const bool supplied[] = { true, true, reading.playing.has_value(), reading.recording.has_value(),
+                              reading.looping.has_value(), reading.bpm.has_value(), reading.timeSigNum.has_value(),
+                              reading.timeSigDen.has_value(), reading.positionSecs.has_value(),
+                              reading.positionSamples.has_value(), reading.ppqPosition.has_value(),
+                              reading.ppqLastBarStart.has_value(), reading.barCount.has_value(),
+                              reading.ppqLoopStart.has_value(), reading.ppqLoopEnd.has_value(),
+                              reading.sampleRate.has_value() && std::isfinite (*reading.sampleRate) && *reading.sampleRate > 0.0,
+                              reading.hostTimeNs.has_value(),
+                              reading.captureTimeNs.has_value(), true };
+
+    for (int i = 0; i < sent.size(); ++i)
+    {
+        const auto& value = sent.getValueAt (i);
+        FUZZ_CHECK (sent.getName (i) == made.getName (i), "the playhead JSON reorders its keys");
+        FUZZ_CHECK (value.isVoid() != supplied[i], "a playhead member is null when supplied, or the other way round");
+        FUZZ_CHECK (! (value.isDouble() && ! std::isfinite ((double) value)), "the playhead object holds a number JSON cannot show");
+    }
 }
 
 bool isCloseTo (const juce::var& value, double expected, double tolerance)
@@ -106,5 +170,6 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
                     "a transport script shows another position");
     }
 
+    checkPlayheadObject (javascript, playheadFrom (bytes));
     return 0;
 }
