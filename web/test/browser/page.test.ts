@@ -150,26 +150,41 @@ describe('the page in Chromium', () => {
     await page.evaluate((on) => window.quillbeatPlayhead?.setSmooth(on), smooth);
     expect(await page.locator('#smooth-switch').isChecked()).toBe(smooth);
 
-    // A second of frames: the text shown, and how many readings had arrived by then.
+    // A second of frames: the cursor's place, the digits shown, and how many
+    // readings had arrived by then.
     const frames = await page.evaluate(
       () =>
-        new Promise<[string, number][]>((resolve) => {
-          const seen: [string, number][] = [];
+        new Promise<[string, string, number][]>((resolve) => {
+          const seen: [string, string, number][] = [];
+          const cursor = document.querySelector<HTMLElement>('#playhead-fill');
           const start = performance.now();
           const frame = (): void => {
-            seen.push([document.querySelector('#bbt')?.textContent ?? '', window.__fakeHost?.deliveries.length ?? 0]);
+            seen.push([
+              cursor?.style.transform ?? '',
+              document.querySelector('#bbt')?.textContent ?? '',
+              window.__fakeHost?.deliveries.length ?? 0,
+            ]);
             if (performance.now() - start < 1000) requestAnimationFrame(frame);
             else resolve(seen);
           };
           requestAnimationFrame(frame);
         }),
     );
-    const shownPerReading = new Map<number, Set<string>>();
-    for (const [bbt, readings] of frames) shownPerReading.set(readings, (shownPerReading.get(readings) ?? new Set()).add(bbt));
-    const most = Math.max(...[...shownPerReading.values()].map((texts) => texts.size));
-    if (smooth) expect(most).toBeGreaterThan(3);
-    else expect(most).toBe(1);
-    expect(new Set(frames.map(([bbt]) => bbt)).size).toBeGreaterThan(2);
+    // The most distinct values one reading was shown with, for each of cursor and digits.
+    const mostPerReading = (pick: 0 | 1): number => {
+      const shown = new Map<number, Set<string>>();
+      for (const f of frames) shown.set(f[2], (shown.get(f[2]) ?? new Set()).add(f[pick]));
+      return Math.max(...[...shown.values()].map((values) => values.size));
+    };
+    if (smooth) {
+      // The cursor moves every frame; the digits about ten times a second.
+      expect(mostPerReading(0)).toBeGreaterThan(3);
+      expect(mostPerReading(1)).toBeGreaterThan(1);
+    } else {
+      expect(mostPerReading(0)).toBe(1);
+      expect(mostPerReading(1)).toBe(1);
+    }
+    expect(new Set(frames.map(([, bbt]) => bbt)).size).toBeGreaterThan(2);
 
     const sample = await page.evaluate(() => window.quillbeatPlayhead?.predict());
     expect(sample).toMatchObject({ playing: true, source: 'host' });
