@@ -16,8 +16,8 @@ import { fileURLToPath } from 'node:url';
 import { it } from 'vitest';
 import { launchChromium } from '../test/browser/chromium';
 import { serveFolder } from '../test/browser/staticServer';
-import { fakeJuceInitScript, type FakeDelivery, type FakeJuceOptions } from '../test/fakeJuce';
-import type { HostMoment, TimelineScript } from '../test/hostTimeline';
+import { fakeJuceInitScript, type FakeDelivery, type FakeJuceOptions } from '../page-client/test/fakeJuce';
+import type { HostMoment, TimelineScript } from '../page-client/test/hostTimeline';
 
 const distDir = resolve(dirname(fileURLToPath(import.meta.url)), '../dist');
 const SESSION_MS = 24_000;

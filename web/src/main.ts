@@ -1,7 +1,6 @@
 import './style.css';
-import { subscribeTransport } from './bridge';
+import { pageStateClient, subscribeTransport } from '@quillbeat/page-client';
 import { mountNotes } from './notes';
-import { pageStateClient } from './pageState';
 import { createPlayheadDisplay, type PlayheadDisplay } from './playheadDisplay';
 import { mountTransportView } from './view';
 

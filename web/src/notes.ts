@@ -3,7 +3,7 @@
 // Typing saves once the typing pauses, opening the editor shows the notes
 // again, and a project the host loads replaces them. Idle, it runs nothing.
 
-import { type PageStateClient } from './pageState';
+import type { PageStateClient } from '@quillbeat/page-client';
 
 /** How long typing must pause before the notes are saved. */
 export const NOTES_SAVE_DELAY_MS = 400;

@@ -3,10 +3,7 @@
 // reading arrives. No frame is requested while stopped or with smooth off, so
 // a page left open costs nothing between readings.
 
-import type { BridgeState } from './bridge';
-import type { MusicalSource } from './musicalPosition';
-import type { Playhead } from './playhead';
-import { createPlayheadPredictor, type PlayheadPrediction } from './playheadPredictor';
+import { createPlayheadPredictor, type BridgeState, type MusicalSource, type Playhead, type PlayheadPrediction } from '@quillbeat/page-client';
 import { describePrediction, type TransportView } from './view';
 
 /** What scripts (and the benchmarks) read from the page's play head. */

@@ -1,11 +1,25 @@
 // The transport display: what a reading means to a person, and the DOM that
 // shows it.
 
-import type { BridgeState, DeliveryPath, PathStatus } from './bridge';
-import { barGrid, barsBeatsTicksAt, musicalPosition, type MusicalPosition, type MusicalSource } from './musicalPosition';
-import { barsBeatsTicks, formatBarBeat, formatBarsBeatsTicks, TICKS_PER_BEAT, type BarsBeatsTicks } from './musicalTime';
-import { usableLoop, usableSignature, type Playhead } from './playhead';
-import type { PlayheadPrediction } from './playheadPredictor';
+import {
+  barGrid,
+  barsBeatsTicks,
+  barsBeatsTicksAt,
+  formatBarBeat,
+  formatBarsBeatsTicks,
+  musicalPosition,
+  TICKS_PER_BEAT,
+  usableLoop,
+  usableSignature,
+  type BarsBeatsTicks,
+  type BridgeState,
+  type DeliveryPath,
+  type MusicalPosition,
+  type MusicalSource,
+  type PathStatus,
+  type Playhead,
+  type PlayheadPrediction,
+} from '@quillbeat/page-client';
 
 /**
  * - live: readings are arriving and the host's transport is connected

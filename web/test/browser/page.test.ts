@@ -11,8 +11,8 @@ import {
   PLAYING_128_IN_7_8,
   type FakeJuceOptions,
   type FakeTransport,
-} from '../fakeJuce';
-import type { TimelineScript } from '../hostTimeline';
+} from '../../page-client/test/fakeJuce';
+import type { TimelineScript } from '../../page-client/test/hostTimeline';
 import { launchChromium, type LaunchedChromium } from './chromium';
 import { serveFolder, type StaticServer } from './staticServer';
 

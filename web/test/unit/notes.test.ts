@@ -1,7 +1,7 @@
 import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
 import { mountNotes } from '../../src/notes';
-import { createPageStateClient } from '../../src/pageState';
-import { installFakeJuce, removeFakeJuce, type FakeHost } from '../fakeJuce';
+import { createPageStateClient } from '@quillbeat/page-client';
+import { installFakeJuce, removeFakeJuce, type FakeHost } from '../../page-client/test/fakeJuce';
 
 function host(): FakeHost {
   const h = window.__fakeHost;

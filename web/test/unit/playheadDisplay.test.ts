@@ -1,9 +1,8 @@
 import { beforeEach, describe, expect, it } from 'vitest';
-import type { BridgeState } from '../../src/bridge';
-import { parsePlayhead, type Playhead } from '../../src/playhead';
+import { parsePlayhead, type BridgeState, type Playhead } from '@quillbeat/page-client';
 import { createPlayheadDisplay, DIGITS_REFRESH_MS, type PlayheadDisplay } from '../../src/playheadDisplay';
 import { mountTransportView } from '../../src/view';
-import { PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8 } from '../fakeJuce';
+import { PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8 } from '../../page-client/test/fakeJuce';
 
 const READING = parsePlayhead({ ...PLAYHEAD_IN_LOOP, ppqLastBarStart: 32 }) as Playhead;
 // Page clock minus plug-in clock: the reading was captured at page time 1000.

@@ -1,8 +1,7 @@
 import { beforeEach, describe, expect, it } from 'vitest';
-import type { BridgeState, PathStatus, Transport } from '../../src/bridge';
-import { parsePlayhead, type Playhead } from '../../src/playhead';
+import { parsePlayhead, type BridgeState, type PathStatus, type Playhead, type Transport } from '@quillbeat/page-client';
 import { mountTransportView, type TransportView } from '../../src/view';
-import { DISCONNECTED_TRANSPORT, PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8 } from '../fakeJuce';
+import { DISCONNECTED_TRANSPORT, PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8 } from '../../page-client/test/fakeJuce';
 
 const PLAYING: Transport = { ...PLAYING_128_IN_7_8, debugBlockCount: 123456, debugInfo: 'Event' };
 

@@ -12,7 +12,7 @@
 // reader drops the whole call, and the promise would never settle), so this
 // client refuses those itself, before sending.
 
-import type { FrontendLibrary } from './bridge';
+import type { FrontendLibrary } from './bridge.js';
 
 /** The most the plug-in keeps: 1 MiB of UTF-8. */
 export const MAX_PAGE_STATE_BYTES = 1024 * 1024;

@@ -16,8 +16,8 @@
 //   change since the previous reading explains) holds the last output until
 //   the new prediction passes it. Further behind is a seek and is shown.
 
-import { barGrid, barsBeatsTicksAt, musicalPosition, type BarGrid, type MusicalPosition } from './musicalPosition';
-import { usableLoop, type LoopRange, type Playhead } from './playhead';
+import { barGrid, barsBeatsTicksAt, musicalPosition, type BarGrid, type MusicalPosition } from './musicalPosition.js';
+import { usableLoop, type LoopRange, type Playhead } from './playhead.js';
 
 /**
  * How far behind the last output a steady reading may land and still be held

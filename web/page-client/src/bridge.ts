@@ -12,8 +12,8 @@
 // newest is kept with its arrival time, and the arrivals give the offset
 // between the page's clock and the plug-in's (clockOffset.ts).
 
-import { createClockOffsetEstimator } from './clockOffset';
-import { parsePlayhead, type Playhead } from './playhead';
+import { createClockOffsetEstimator } from './clockOffset.js';
+import { parsePlayhead, type Playhead } from './playhead.js';
 
 /** One reading of the host's transport, with the keys the plug-in sends. */
 export interface Transport {

@@ -3,8 +3,8 @@
 // as the host counts them. Only without a position in quarter notes does the
 // page fall back to seconds times tempo (musicalTime.ts), and says so.
 
-import { barsBeatsTicks, TICKS_PER_BEAT, type BarsBeatsTicks } from './musicalTime';
-import { usableSignature, type Playhead, type TimeSignature } from './playhead';
+import { barsBeatsTicks, TICKS_PER_BEAT, type BarsBeatsTicks } from './musicalTime.js';
+import { usableSignature, type Playhead, type TimeSignature } from './playhead.js';
 
 /**
  * - host: the host's quarter notes and its start of the bar

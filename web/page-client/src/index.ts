@@ -1,0 +1,11 @@
+// The typed client for a page shown in Quillbeat's editor: the host's
+// transport and play head as the plug-in sends them, the musical position
+// worked out from them, and the page's own state kept in the host's project.
+
+export * from './bridge.js';
+export * from './playhead.js';
+export * from './musicalTime.js';
+export * from './musicalPosition.js';
+export * from './clockOffset.js';
+export * from './playheadPredictor.js';
+export * from './pageState.js';
