@@ -63,6 +63,8 @@ export default defineConfig({
   },
   test: {
     environment: 'jsdom',
-    include: ['test/unit/**/*.test.ts'],
+    // kit/: the packed tarball in a scratch project (npm, a few seconds).
+    include: ['test/unit/**/*.test.ts', 'test/kit/**/*.test.ts'],
+    hookTimeout: 120_000,
   },
 });

@@ -11,7 +11,8 @@ import { homedir } from 'node:os';
 import { dirname, join } from 'node:path';
 
 export interface PageFolderOptions {
-  platform?: NodeJS.Platform;
+  /** As process.platform names it. */
+  platform?: string;
   env?: Record<string, string | undefined>;
   home?: string;
 }

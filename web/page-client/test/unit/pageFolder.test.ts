@@ -6,7 +6,7 @@ import { afterEach, describe, expect, it } from 'vitest';
 import { installPage, pageFolder } from '../../src/pageFolder';
 
 describe('pageFolder', () => {
-  it.each<[string, NodeJS.Platform, Record<string, string>, string]>([
+  it.each<[string, string, Record<string, string>, string]>([
     ['Linux: ~/.config, whatever XDG_CONFIG_HOME says', 'linux', { XDG_CONFIG_HOME: '/elsewhere' }, '/home/ada/.config/Quillbeat/web'],
     ['macOS: ~/Library', 'darwin', {}, '/home/ada/Library/Quillbeat/web'],
     ['Windows: the roaming APPDATA', 'win32', { APPDATA: 'C:\\Users\\ada\\AppData\\Roaming' }, 'C:\\Users\\ada\\AppData\\Roaming\\Quillbeat\\web'],

@@ -1,0 +1,86 @@
+// @vitest-environment node
+// The packed client as an author gets it: a tarball that installs into an
+// empty project with no registry at hand, whose types compile under the
+// module settings authors use, and whose build entry runs in Node.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { afterAll, beforeAll, describe, expect, it } from 'vitest';
+
+const packageDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const tsc = createRequire(import.meta.url).resolve('typescript/bin/tsc');
+
+let scratch = '';
+let tarball = '';
+let project = '';
+
+function npm(args: string[], cwd: string) {
+  return spawnSync('npm', args, { cwd, encoding: 'utf8', shell: process.platform === 'win32' });
+}
+
+beforeAll(() => {
+  scratch = mkdtempSync(join(tmpdir(), 'quillbeat-packed-client-'));
+  // npm pack builds the package first (its prepack script).
+  const packed = npm(['pack', '--pack-destination', scratch, '--loglevel=error'], packageDir);
+  expect(packed.status, packed.stderr).toBe(0);
+  tarball = join(scratch, readdirSync(scratch).find((f) => f.endsWith('.tgz')) ?? '');
+
+  project = join(scratch, 'empty');
+  mkdirSync(project);
+  writeFileSync(join(project, 'package.json'), JSON.stringify({ name: 'empty', private: true, type: 'module' }));
+  // --offline: the tarball must need nothing from a registry.
+  const installed = npm(['install', '--offline', '--no-audit', '--no-fund', tarball], project);
+  expect(installed.status, installed.stderr).toBe(0);
+}, 120_000);
+
+afterAll(() => {
+  if (scratch !== '') rmSync(scratch, { recursive: true, force: true });
+});
+
+describe('the packed client', () => {
+  it('installs offline, bringing nothing else along', () => {
+    const lock = JSON.parse(readFileSync(join(project, 'package-lock.json'), 'utf8')) as { packages: Record<string, unknown> };
+    expect(Object.keys(lock.packages).filter((p) => p !== '')).toEqual(['node_modules/@quillbeat/page-client']);
+  });
+
+  it.each(['Bundler', 'NodeNext'])('type-checks a page and a build config with moduleResolution %s', (resolution) => {
+    writeFileSync(
+      join(project, 'page.ts'),
+      `import { createTransportBridge, musicalPosition, formatBarsBeatsTicks, setPageStateJson, PageStateError, type BridgeState } from '@quillbeat/page-client';
+import { quillbeatPage, pageFolder, problemsWithEmittedPaths } from '@quillbeat/page-client/build';
+const bridge = createTransportBridge();
+bridge.subscribe((s: BridgeState) => {
+  const bbt = s.playhead === null ? null : musicalPosition(s.playhead);
+  const text: string = bbt === null ? '' : formatBarsBeatsTicks(bbt);
+  const bpm: number | undefined = s.transport?.bpm;
+  void [text, bpm];
+});
+setPageStateJson({ a: 1 }).catch((e: unknown) => e instanceof PageStateError && e.reason === 'too-large');
+const folder: string = pageFolder();
+const problems: string[] = problemsWithEmittedPaths(['index.html']);
+const name: string = quillbeatPage().name;
+void [folder, problems, name];
+`,
+    );
+    const module = resolution === 'NodeNext' ? 'NodeNext' : 'ESNext';
+    // No @types of any kind: the declarations must stand on their own.
+    const compilerOptions = { noEmit: true, strict: true, target: 'ES2022', lib: ['ES2022', 'DOM'], types: [], module, moduleResolution: resolution };
+    writeFileSync(join(project, 'tsconfig.json'), JSON.stringify({ compilerOptions, files: ['page.ts'] }));
+    const checked = spawnSync(process.execPath, [tsc, '-p', 'tsconfig.json'], { cwd: project, encoding: 'utf8' });
+    expect(checked.stdout + checked.stderr).toBe('');
+    expect(checked.status).toBe(0);
+  });
+
+  it('runs its build entry in Node: the rules and the page folder', () => {
+    const out = execFileSync(
+      process.execPath,
+      ['--input-type=module', '-e', `import * as b from '@quillbeat/page-client/build';
+console.log(JSON.stringify({ problems: b.problemsWithEmittedPaths(['index.html', 'a.woff2']).length, folder: b.pageFolder({ platform: 'linux', home: '/h' }) }));`],
+      { cwd: project, encoding: 'utf8' },
+    );
+    expect(JSON.parse(out)).toEqual({ problems: 1, folder: '/h/.config/Quillbeat/web' });
+  });
+});
