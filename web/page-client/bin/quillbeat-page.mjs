@@ -88,6 +88,8 @@ Next:
   cd ${cd.includes(' ') ? `"${cd}"` : cd}${install ? '' : '\n  npm install'}
   npm run dev            serves the page at http://127.0.0.1:5173/, where the editor looks when no page is installed
   npm run install-page   builds it and installs it where the plug-in reads it (${pageFolder()})
+
+What the plug-in offers a page, and its rules: node_modules/${clientPackage.name}/REFERENCE.md
 `);
 }
 
