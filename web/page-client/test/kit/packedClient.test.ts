@@ -1,9 +1,11 @@
 // @vitest-environment node
 // The packed client as an author gets it: a tarball that installs into an
 // empty project with no registry at hand, whose types compile under the
-// module settings authors use, and whose build entry runs in Node.
+// module settings authors use, and whose build entry runs in Node; and the
+// command that starts a page project from it. (A project made by the
+// command is built and shown in Chromium by web/'s browser tests.)
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
@@ -82,5 +84,37 @@ console.log(JSON.stringify({ problems: b.problemsWithEmittedPaths(['index.html',
       { cwd: project, encoding: 'utf8' },
     );
     expect(JSON.parse(out)).toEqual({ problems: 1, folder: '/h/.config/Quillbeat/web' });
+  });
+});
+
+describe('quillbeat-page create', () => {
+  const bin = join(packageDir, 'bin/quillbeat-page.mjs');
+  const create = (args: string[]) =>
+    spawnSync(process.execPath, [bin, 'create', ...args], { cwd: scratch, encoding: 'utf8', env: { ...process.env, INIT_CWD: scratch } });
+
+  it('makes a project that depends on its own copy of the packed client', () => {
+    const made = create(['Chorus Page', '--client', tarball, '--no-install']);
+    expect(made.status, made.stderr).toBe(0);
+    const project = join(scratch, 'Chorus Page');
+    const manifest = JSON.parse(readFileSync(join(project, 'package.json'), 'utf8'));
+    expect(manifest.name).toBe('chorus-page');
+    const vendored = `vendor/${tarball.split(/[\\/]/).pop()}`;
+    expect(manifest.dependencies['@quillbeat/page-client']).toBe(`file:${vendored}`);
+    expect(readFileSync(join(project, vendored))).toEqual(readFileSync(tarball));
+    expect(readdirSync(project).sort()).toEqual(['.gitignore', 'index.html', 'package.json', 'src', 'tsconfig.json', 'vendor', 'vite.config.ts']);
+    expect(made.stdout).toMatch(/cd "Chorus Page"\n\s+npm install\n\s+npm run dev\b[^\n]*\n\s+npm run install-page\b/);
+  });
+
+  it.each([
+    ['no folder', () => ['--client', tarball], /name the folder/],
+    ['a folder that is not empty', () => [packageDir, '--client', tarball], /not empty/],
+    ['no packed client', () => ['new-page', '--client', join(scratch, 'missing.tgz')], /no packed client/],
+  ])('refuses %s, and writes nothing', (_, args, why) => {
+    const before = readdirSync(scratch).sort();
+    const refused = create(args());
+    expect(refused.status).toBe(1);
+    expect(refused.stderr).toMatch(why);
+    expect(readdirSync(scratch).sort()).toEqual(before);
+    expect(existsSync(join(packageDir, 'vendor'))).toBe(false);
   });
 });
