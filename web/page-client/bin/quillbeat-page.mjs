@@ -5,7 +5,8 @@
 // quillbeat-page install [<built folder>]
 //   Replaces the page in the per-user folder the plug-in reads with a build.
 //
-// Plain Node, no shell: page authors work on Windows as much as anywhere.
+// Plain Node rather than a shell script: page authors work on Windows as much
+// as anywhere.
 
 import { spawnSync } from 'node:child_process';
 import { copyFileSync, cpSync, existsSync, mkdirSync, readdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
