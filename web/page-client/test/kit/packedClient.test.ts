@@ -42,7 +42,8 @@ afterAll(() => {
   if (scratch !== '') rmSync(scratch, { recursive: true, force: true });
 });
 
-describe('the packed client', () => {
+// Each case starts npm, tsc or node: seconds apiece on a busy machine.
+describe('the packed client', { timeout: 60_000 }, () => {
   it('installs offline, bringing nothing else along', () => {
     const lock = JSON.parse(readFileSync(join(project, 'package-lock.json'), 'utf8')) as { packages: Record<string, unknown> };
     expect(Object.keys(lock.packages).filter((p) => p !== '')).toEqual(['node_modules/@quillbeat/page-client']);
@@ -87,7 +88,7 @@ console.log(JSON.stringify({ problems: b.problemsWithEmittedPaths(['index.html',
   });
 });
 
-describe('quillbeat-page create', () => {
+describe('quillbeat-page create', { timeout: 60_000 }, () => {
   const bin = join(packageDir, 'bin/quillbeat-page.mjs');
   const create = (args: string[]) =>
     spawnSync(process.execPath, [bin, 'create', ...args], { cwd: scratch, encoding: 'utf8', env: { ...process.env, INIT_CWD: scratch } });

@@ -45,7 +45,7 @@ describe('relative addresses', () => {
   });
 });
 
-describe('quillbeatPage() in a real Vite build', () => {
+describe('quillbeatPage() in a real Vite build', { timeout: 60_000 }, () => {
   let dir = '';
 
   /** A one-page project in a scratch folder, with `files` beside its index.html. */
