@@ -3,7 +3,7 @@
 # code. The VST3-level tests and the benchmarks both use it.
 find_package(Threads REQUIRED)
 
-set(sdk "${QUILLBEAT_JUCE_DIR}/modules/juce_audio_processors/format_types/VST3_SDK")
+set(sdk "${QUILLBEAT_JUCE_TREE}/modules/juce_audio_processors/format_types/VST3_SDK")
 
 add_library(Vst3SdkHosting STATIC
     "${sdk}/public.sdk/source/vst/hosting/module.cpp"
