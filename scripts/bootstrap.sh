@@ -70,8 +70,10 @@ download_juce_source() {
 }
 
 # Unpacks the source package (Debian's patches applied) and applies ours on
-# top. A tree whose stamp does not match the current patch series is unpacked
-# afresh, so the series always applies to a pristine tree.
+# top, with the same script the build uses on trees that lack them; a build
+# from this tree finds every fix in place and uses it as it is. A tree whose
+# stamp does not match the current patch series is unpacked afresh, so the
+# series always applies to a pristine tree.
 prepare_juce_tree() {
     local src="$cache/apt/src" tree="$cache/apt/src/tree"
     local stamp="$tree/.quillbeat-patches"
@@ -95,17 +97,28 @@ prepare_juce_tree() {
            exit 1 ;;
     esac
 
-    for patch in "$repo"/patches/juce/*.patch; do
-        [ -e "$patch" ] || continue
-        if ! patch -d "$tree" -p1 --forward --batch --silent < "$patch"; then
-            echo "bootstrap: $(basename "$patch") no longer applies to JUCE $version; update patches/juce" >&2
-            exit 1
-        fi
-    done
+    cmake -DJUCE_TREE="$tree" -DPATCH_DIR="$repo/patches/juce" -P "$repo/cmake/JuceFixes.cmake"
 
     echo "$series" > "$stamp"
     ln -sfn "$tree" "$cache/juce"
     echo "bootstrap: JUCE $version with $(ls "$repo"/patches/juce/*.patch 2>/dev/null | wc -l) patch(es) at $cache/juce"
+}
+
+# Upstream JUCE as Debian received it (its tarball without Debian's patches),
+# never patched in place: the dev preset builds from it, so the build's own
+# copy-and-patch step runs as it does in a Windows developer's build.
+prepare_upstream_juce_tree() {
+    local src="$cache/apt/src" tree="$cache/apt/src/upstream"
+    local manifest="$src/upstream.sha256"
+    if [ -f "$tree/CMakeLists.txt" ] && [ -f "$manifest" ] && [ -L "$cache/juce-upstream" ]; then
+        return
+    fi
+    echo "bootstrap: unpacking upstream JUCE without Debian's patches"
+    rm -rf "$tree"
+    dpkg-source --no-check --skip-patches -x "$(ls "$src"/juce_*.dsc | head -n 1)" "$tree" >/dev/null
+    # What the tree held when unpacked, so tests can show builds leave it alone.
+    (cd "$tree" && find . -type f -print0 | sort -z | xargs -0 sha256sum) > "$manifest"
+    ln -sfn "$tree" "$cache/juce-upstream"
 }
 
 # A comma-decimal locale, so tests can prove the page's numbers ignore the user's locale.
@@ -132,3 +145,4 @@ ensure_node
 ensure_test_locale
 download_juce_source
 prepare_juce_tree
+prepare_upstream_juce_tree
