@@ -1,5 +1,6 @@
 #include "QuillbeatEditor.h"
 
+#include "EditorWebView.h"
 #include "ResourceProvider.h"
 
 #include <bridge/PageState.h>
@@ -53,6 +54,7 @@ QuillbeatEditor::QuillbeatEditor (QuillbeatProcessor& p, WebViewFactory makeWebV
 QuillbeatEditor::~QuillbeatEditor()
 {
     stopTimer();
+    devServerWatch.reset();
     processor.setWindowSize (getWidth(), getHeight());
     webView.reset();
 }
@@ -113,13 +115,62 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
                                        return quillbeat::serveResource (root, processor, path);
                                    });
 
-    webView = makeWebView ? makeWebView (options) : std::make_unique<juce::WebBrowserComponent> (options);
+    if (makeWebView)
+        webView = makeWebView (options);
+    else
+        webView = std::make_unique<EditorWebView> (options, [this] { return replaceNetworkErrorPage(); });
+
     addAndMakeVisible (*webView);
 
     if (webRoot.getChildFile ("index.html").existsAsFile())
-        webView->goToURL (juce::WebBrowserComponent::getResourceProviderRoot());
-    else
-        webView->goToURL (devServerAddress);
+    {
+        show (Shown::installedPage);
+        return;
+    }
+
+    show (Shown::devServer);
+    devServerWatch = std::make_unique<quillbeat::DevServerWatch> (devServerPort);
+}
+
+void QuillbeatEditor::show (Shown what)
+{
+    shown = what;
+
+    // The resource provider's root is the installed page, or the plug-in's
+    // own page that says what to do while there is none.
+    webView->goToURL (what == Shown::devServer ? juce::String (devServerAddress)
+                                               : juce::WebBrowserComponent::getResourceProviderRoot());
+}
+
+bool QuillbeatEditor::replaceNetworkErrorPage()
+{
+    // The engine's own error page is a line of bare text, and it also comes
+    // for a load cut short by the next one: never show it. A development
+    // server that does not answer gets the page that says what to do; the
+    // watch brings the server back once it answers again.
+    if (shown == Shown::devServer && webView != nullptr)
+        show (Shown::noPagePage);
+
+    return false;
+}
+
+void QuillbeatEditor::followPageSource()
+{
+    if (devServerWatch == nullptr || webView == nullptr || shown == Shown::installedPage)
+        return;
+
+    if (shown == Shown::noPagePage && webRoot.getChildFile ("index.html").existsAsFile())
+    {
+        show (Shown::installedPage);
+        return;
+    }
+
+    const auto answer = devServerWatch->latest();
+
+    if (shown == Shown::devServer && answer == quillbeat::DevServerWatch::Answer::silent)
+        show (Shown::noPagePage);
+    else if (shown == Shown::noPagePage && answer == quillbeat::DevServerWatch::Answer::answering)
+        show (Shown::devServer);
 }
 
 void QuillbeatEditor::timerCallback()
@@ -128,6 +179,7 @@ void QuillbeatEditor::timerCallback()
     {
         pushTransportToPage();
         tellPageOfStateLoads();
+        followPageSource();
         return;
     }
 

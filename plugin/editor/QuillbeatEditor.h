@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DevServerWatch.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_extra/juce_gui_extra.h>
 
@@ -18,6 +20,7 @@ public:
     static constexpr int defaultWidth = 900, defaultHeight = 640;
     static constexpr juce::uint32 backgroundColour = 0xff0f0f1a;
     static constexpr const char* devServerAddress = "http://127.0.0.1:5173/";
+    static constexpr int devServerPort = 5173;
     static constexpr const char* startupScript = "window.__juceConnected=true;console.log('Quillbeat: Native bridge loaded');";
 
     // Builds the browser view from its options. Replaceable so a test can make
@@ -32,7 +35,8 @@ public:
     bool keyPressed (const juce::KeyPress&) override;
 
     // First tick lays the view out; every later tick pushes the transport,
-    // and tells the page of a state the host loaded since the last one.
+    // tells the page of a state the host loaded since the last one, and
+    // without an installed page follows the development server.
     void timerCallback() override;
 
     juce::WebBrowserComponent* getWebView() const noexcept { return webView.get(); }
@@ -43,7 +47,18 @@ public:
     static juce::String fallbackMessage();
 
 private:
+    // What the view was last sent to.
+    enum class Shown
+    {
+        installedPage,
+        devServer,
+        noPagePage
+    };
+
     void createWebView (const WebViewFactory&);
+    void show (Shown);
+    bool replaceNetworkErrorPage();
+    void followPageSource();
     void pushTransportToPage();
     void tellPageOfStateLoads();
 
@@ -52,6 +67,8 @@ private:
     juce::File webRoot;
     bool webViewFailed = false;
     bool layoutNudged = false;
+    Shown shown = Shown::installedPage;
+    std::unique_ptr<quillbeat::DevServerWatch> devServerWatch;
     juce::uint32 seenStateLoads = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuillbeatEditor)

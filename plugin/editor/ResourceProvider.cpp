@@ -1,6 +1,7 @@
 #include "ResourceProvider.h"
 
 #include "MimeTypes.h"
+#include "NoPagePage.h"
 #include "WebRootPath.h"
 
 #include <bridge/TransportMessage.h>
@@ -73,6 +74,11 @@ std::optional<juce::WebBrowserComponent::Resource> serveResource (const juce::Fi
             const auto script = buildTransportScript (processor.readTransport(), TransportScriptVariant::resource);
             return juce::WebBrowserComponent::Resource { bytesOf (script), "application/javascript" };
         }
+
+        const auto isStartPage = path.isEmpty() || path == "/" || path == "/index.html";
+
+        if (isStartPage && ! webRoot.getChildFile ("index.html").existsAsFile())
+            return juce::WebBrowserComponent::Resource { bytesOf (noPagePageHtml (webRoot)), "text/html" };
 
         return serveFile (webRoot, path);
     }

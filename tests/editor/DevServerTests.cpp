@@ -33,8 +33,10 @@ private:
             if (client == nullptr)
                 return;
 
+            // The editor's own checks connect and close without a request.
             char request[4096];
-            client->read (request, sizeof (request), false);
+            if (client->read (request, sizeof (request), false) <= 0)
+                continue;
 
             const juce::String body = "<!doctype html><body>dev server page</body>";
             const auto response = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: "
@@ -45,6 +47,64 @@ private:
 
     juce::StreamingSocket socket;
 };
+
+bool portIsFree (int port)
+{
+    juce::StreamingSocket probe;
+    return probe.createListener (port, "127.0.0.1");
+}
+
+const juce::String noPagePageShows = "document.getElementById ('quillbeat-no-page') !== null";
+const juce::String devServerPageShows = "document.body && document.body.textContent === 'dev server page'";
+
+TEST (DevServer, WithNeitherAPageNorADevServerTheViewSaysWhatToDo)
+{
+    ASSERT_TRUE (portIsFree (5173)) << "port 5173 is taken";
+    webRoot().deleteRecursively();
+
+    QuillbeatProcessor processor;
+    OpenEditor editor (processor);
+    auto* view = editor->getWebView();
+    ASSERT_NE (view, nullptr);
+
+    // The plug-in's own page instead of the engine's error text, naming the
+    // folder a page goes into on this machine.
+    ASSERT_TRUE (pageBecomes (*view, noPagePageShows, 15000));
+    EXPECT_EQ (evaluateInPage (*view, "window.location.href").value_or (juce::var()).toString(),
+               juce::WebBrowserComponent::getResourceProviderRoot());
+    EXPECT_EQ (evaluateInPage (*view, "document.getElementById ('quillbeat-web-folder').textContent")
+                   .value_or (juce::var())
+                   .toString(),
+               webRoot().getFullPathName());
+
+    // A page installed meanwhile shows without reopening the window.
+    installTestPage();
+    EXPECT_TRUE (pageBecomes (*view, "document.body && document.body.textContent.trim() === 'test page'", 15000));
+}
+
+TEST (DevServer, TheViewFollowsADevServerThatStartsStopsAndComesBack)
+{
+    ASSERT_TRUE (portIsFree (5173)) << "port 5173 is taken";
+    webRoot().deleteRecursively();
+
+    QuillbeatProcessor processor;
+    OpenEditor editor (processor);
+    auto* view = editor->getWebView();
+    ASSERT_NE (view, nullptr);
+    ASSERT_TRUE (pageBecomes (*view, noPagePageShows, 15000));
+
+    for (int round = 0; round < 2; ++round)
+    {
+        {
+            FakeDevServer server;
+            ASSERT_TRUE (server.listening);
+            EXPECT_TRUE (pageBecomes (*view, devServerPageShows, 15000)) << "round " << round;
+            EXPECT_TRUE ((bool) evaluateInPage (*view, "window.__juceConnected === true").value_or (false));
+        }
+
+        EXPECT_TRUE (pageBecomes (*view, noPagePageShows, 15000)) << "round " << round;
+    }
+}
 
 TEST (DevServer, WithoutAnInstalledPageTheViewOpensTheDevelopmentServer)
 {
@@ -63,7 +123,7 @@ TEST (DevServer, WithoutAnInstalledPageTheViewOpensTheDevelopmentServer)
     auto* view = editor->getWebView();
     ASSERT_NE (view, nullptr);
 
-    EXPECT_TRUE (pageBecomes (*view, "document.body && document.body.textContent === 'dev server page'", 15000));
+    EXPECT_TRUE (pageBecomes (*view, devServerPageShows, 15000));
     EXPECT_EQ (evaluateInPage (*view, "window.location.href").value_or (juce::var()).toString(), "http://127.0.0.1:5173/");
     EXPECT_TRUE ((bool) evaluateInPage (*view, "window.__juceConnected === true").value_or (false));
 }

@@ -118,6 +118,36 @@ TEST_F (ResourceProviderTest, AnswersNothingForMissingEmptyAndFolderPaths)
         EXPECT_FALSE (serve (path).has_value()) << path;
 }
 
+TEST_F (ResourceProviderTest, WithoutAnInstalledPageTheStartPageIsThePluginsOwn)
+{
+    // A folder name that would be markup if it reached the page unescaped.
+    root = base.getChildFile ("web <b>&'\"");
+    write ("style.css", "body{}");
+    ASSERT_TRUE (root.getChildFile ("index.html").createDirectory());
+
+    for (const auto* path : { "", "/", "/index.html" })
+    {
+        const auto resource = serve (path);
+        ASSERT_TRUE (resource.has_value()) << path;
+        EXPECT_EQ (resource->mimeType, "text/html") << path;
+        const auto body = bodyOf (*resource);
+        EXPECT_TRUE (body.contains ("id=\"quillbeat-no-page\"")) << path;
+        EXPECT_TRUE (body.contains (base.getFullPathName() + "/web &lt;b&gt;&amp;&#39;&quot;")) << body;
+        EXPECT_FALSE (body.contains ("<b>")) << path;
+    }
+
+    // Only the start page: everything else is still the web root's or nothing.
+    EXPECT_EQ (bodyOf (serve ("/style.css").value()), "body{}");
+    EXPECT_FALSE (serve ("/missing.html").has_value());
+    EXPECT_FALSE (serve ("/index.html?v=2").has_value());
+
+    // Once a page is installed, it is the start page.
+    write ("index.html.tmp", "installed");
+    ASSERT_TRUE (root.getChildFile ("index.html").deleteRecursively());
+    ASSERT_TRUE (root.getChildFile ("index.html.tmp").moveFileTo (root.getChildFile ("index.html")));
+    EXPECT_EQ (bodyOf (serve ("/").value()), "installed");
+}
+
 TEST_F (ResourceProviderTest, NoPathReachesOutsideTheWebRoot)
 {
     const auto secret = base.getChildFile ("secret.txt").getFullPathName();
