@@ -1,0 +1,36 @@
+#include "EditorFixture.h"
+
+// The page a new author gets from the starter command, built and installed by
+// its own commands, in the real editor: it shows the host's live transport.
+
+namespace
+{
+TEST (StarterPage, ShowsTheLiveTransportInTheEditor)
+{
+    const juce::File installed (QUILLBEAT_STARTER_PAGE_DIR);
+    ASSERT_TRUE (installed.getChildFile ("index.html").existsAsFile()) << "the starter page was not installed";
+    webRoot().deleteRecursively();
+    ASSERT_TRUE (installed.copyDirectoryTo (webRoot()));
+
+    QuillbeatProcessor processor;
+    AudioThread audio (processor);
+    OpenEditor editor (processor);
+    auto* view = editor->getWebView();
+    ASSERT_NE (view, nullptr);
+
+    // The audio thread plays at 128 bpm in 4/4 from 12.5 s: bar 7 onwards.
+    ASSERT_TRUE (pageBecomes (*view,
+                              "(t => t.startsWith ('Playing') && t.includes ('128.0 bpm') && t.includes ('4/4'))"
+                              " (document.querySelector ('#transport').textContent)",
+                              20000))
+        << evaluateInPage (*view, "document.body.innerText").value_or (juce::var()).toString();
+
+    const juce::String position = "document.querySelector ('#position').value";
+    ASSERT_TRUE (pageBecomes (*view, "/^([7-9]|[1-9][0-9])\\.[1-4]\\.[0-9]{3}$/.test (" + position + ")", 10000))
+        << evaluateInPage (*view, position).value_or (juce::var()).toString();
+
+    // Live: the position moves on.
+    const auto first = evaluateInPage (*view, position).value_or (juce::var()).toString();
+    EXPECT_TRUE (pageBecomes (*view, position + " !== '" + first + "'", 5000)) << first;
+}
+} // namespace
