@@ -57,19 +57,30 @@ bool portIsFree (int port)
 const juce::String noPagePageShows = "document.getElementById ('quillbeat-no-page') !== null";
 const juce::String devServerPageShows = "document.body && document.body.textContent === 'dev server page'";
 
-TEST (DevServer, WithNeitherAPageNorADevServerTheViewSaysWhatToDo)
+// An editor opened with neither an installed page nor a development server.
+class WithoutAPage : public ::testing::Test
 {
-    ASSERT_TRUE (portIsFree (5173)) << "port 5173 is taken";
-    webRoot().deleteRecursively();
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE (portIsFree (5173)) << "port 5173 is taken";
+        webRoot().deleteRecursively();
+
+        editor = std::make_unique<OpenEditor> (processor);
+        view = (*editor)->getWebView();
+        ASSERT_NE (view, nullptr);
+
+        // The plug-in's own page instead of the engine's error text.
+        ASSERT_TRUE (pageBecomes (*view, noPagePageShows, 15000));
+    }
 
     QuillbeatProcessor processor;
-    OpenEditor editor (processor);
-    auto* view = editor->getWebView();
-    ASSERT_NE (view, nullptr);
+    std::unique_ptr<OpenEditor> editor;
+    juce::WebBrowserComponent* view = nullptr;
+};
 
-    // The plug-in's own page instead of the engine's error text, naming the
-    // folder a page goes into on this machine.
-    ASSERT_TRUE (pageBecomes (*view, noPagePageShows, 15000));
+TEST_F (WithoutAPage, TheViewSaysWhatToDoAndShowsAPageInstalledMeanwhile)
+{
     EXPECT_EQ (evaluateInPage (*view, "window.location.href").value_or (juce::var()).toString(),
                juce::WebBrowserComponent::getResourceProviderRoot());
     EXPECT_EQ (evaluateInPage (*view, "document.getElementById ('quillbeat-web-folder').textContent")
@@ -82,17 +93,8 @@ TEST (DevServer, WithNeitherAPageNorADevServerTheViewSaysWhatToDo)
     EXPECT_TRUE (pageBecomes (*view, "document.body && document.body.textContent.trim() === 'test page'", 15000));
 }
 
-TEST (DevServer, TheViewFollowsADevServerThatStartsStopsAndComesBack)
+TEST_F (WithoutAPage, TheViewFollowsADevServerThatStartsStopsAndComesBack)
 {
-    ASSERT_TRUE (portIsFree (5173)) << "port 5173 is taken";
-    webRoot().deleteRecursively();
-
-    QuillbeatProcessor processor;
-    OpenEditor editor (processor);
-    auto* view = editor->getWebView();
-    ASSERT_NE (view, nullptr);
-    ASSERT_TRUE (pageBecomes (*view, noPagePageShows, 15000));
-
     for (int round = 0; round < 2; ++round)
     {
         {
