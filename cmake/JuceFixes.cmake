@@ -46,12 +46,14 @@ endfunction()
 # Runs `git apply <args>` on a tree as on a plain folder. The ceiling keeps git
 # from looking for a repository above the tree (JUCE kept inside a project's
 # own repository), whose settings or ownership checks could make it refuse.
+# JUCE's sources have CRLF line endings, and a checkout may have converted
+# them; whitespace in the context lines is therefore not compared.
 function(quillbeat_git_apply ok_var error_var tree)
     get_filename_component(tree "${tree}" REALPATH)
     get_filename_component(parent "${tree}" DIRECTORY)
     execute_process(
         COMMAND "${CMAKE_COMMAND}" -E env "GIT_CEILING_DIRECTORIES=${parent}"
-                "${GIT_EXECUTABLE}" apply --whitespace=nowarn ${ARGN}
+                "${GIT_EXECUTABLE}" apply --whitespace=nowarn --ignore-whitespace ${ARGN}
         WORKING_DIRECTORY "${tree}"
         RESULT_VARIABLE result
         OUTPUT_QUIET
@@ -169,7 +171,9 @@ function(quillbeat_juce_tree_with_fixes out_var)
             file(READ "${patch}" text)
             string(APPEND series_text "${text}")
         endforeach()
-        string(SHA256 stamp "${arg_TREE}\n${fingerprint}\n${series_text}")
+        # This script's own text too: a change in how fixes are applied makes a new copy.
+        file(READ "${CMAKE_CURRENT_FUNCTION_LIST_FILE}" script_text)
+        string(SHA256 stamp "${arg_TREE}\n${fingerprint}\n${series_text}\n${script_text}")
 
         set(saved_stamp "")
         if(EXISTS "${stamp_file}")

@@ -180,6 +180,23 @@ quillbeat_juce_has_all_fixes(touched_user_tree "${tree}" "${patches}")
 expect("the fixes went into the given tree" NOT touched_user_tree)
 file(REMOVE_RECURSE "${WORK_DIR}")
 
+# A checkout whose line endings were converted (JUCE's sources have CRLF)
+# still takes every fix.
+set(CURRENT_CASE "line endings converted")
+set(tree "${WORK_DIR}/user/juce")
+set(copy "${WORK_DIR}/build/juce-with-fixes")
+make_tree("${tree}" 0)
+foreach(path IN LISTS touched)
+    file(READ "${tree}/${path}" source)
+    string(REPLACE "\r\n" "\n" source "${source}")
+    file(WRITE "${tree}/${path}" "${source}")
+endforeach()
+resolve("${tree}" "${copy}")
+expect("configure failed:\n${output}" ok)
+quillbeat_juce_has_all_fixes(complete "${copy}" "${patches}")
+expect("the copy lacks fixes" complete)
+file(REMOVE_RECURSE "${WORK_DIR}")
+
 # A tree one patch cannot go into: configure stops naming that patch and the
 # JUCE version, leaves the tree as it was and no half-patched copy behind.
 set(CURRENT_CASE "altered tree")
