@@ -80,12 +80,47 @@ function(quillbeat_juce_fix_platforms out_var patch)
     set(${out_var} "${platforms}" PARENT_SCOPE)
 endfunction()
 
+# The files the series touches, from the patches' "+++ b/<path>" lines.
+function(quillbeat_juce_fix_files out_var patches)
+    set(touched "")
+    foreach(patch IN LISTS patches)
+        file(STRINGS "${patch}" lines REGEX "^\\+\\+\\+ b/")
+        foreach(line IN LISTS lines)
+            string(REGEX REPLACE "^\\+\\+\\+ b/([^\t]*).*$" "\\1" path "${line}")
+            list(APPEND touched "${path}")
+        endforeach()
+    endforeach()
+    list(REMOVE_DUPLICATES touched)
+    set(${out_var} "${touched}" PARENT_SCOPE)
+endfunction()
+
 # True when the whole series is already in the tree: undone newest first, it
-# must come out cleanly.
+# must come out cleanly. A later fix may rework lines an earlier one made, so
+# each is undone in turn, for real, on a scratch copy of the files the series
+# touches; the tree itself is only read.
 function(quillbeat_juce_has_all_fixes out_var tree patches)
+    set(scratch "${CMAKE_BINARY_DIR}/juce-fixes-check")
+    file(REMOVE_RECURSE "${scratch}")
+    quillbeat_juce_fix_files(files "${patches}")
+    foreach(path IN LISTS files)
+        if(NOT EXISTS "${tree}/${path}")
+            set(${out_var} FALSE PARENT_SCOPE)
+            return()
+        endif()
+        get_filename_component(subdir "${path}" DIRECTORY)
+        file(COPY "${tree}/${path}" DESTINATION "${scratch}/${subdir}")
+    endforeach()
+
     set(reversed ${patches})
     list(REVERSE reversed)
-    quillbeat_git_apply(ok error "${tree}" --check --reverse ${reversed})
+    set(ok TRUE)
+    foreach(patch IN LISTS reversed)
+        quillbeat_git_apply(ok error "${scratch}" --reverse "${patch}")
+        if(NOT ok)
+            break()
+        endif()
+    endforeach()
+    file(REMOVE_RECURSE "${scratch}")
     set(${out_var} ${ok} PARENT_SCOPE)
 endfunction()
 

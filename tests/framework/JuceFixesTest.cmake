@@ -19,16 +19,7 @@ function(expect what)
     endif()
 endfunction()
 
-# The files the series touches, from the patches' "+++ b/<path>" lines.
-set(touched "")
-foreach(patch IN LISTS patches)
-    file(STRINGS "${patch}" lines REGEX "^\\+\\+\\+ b/")
-    foreach(line IN LISTS lines)
-        string(REGEX REPLACE "^\\+\\+\\+ b/([^\t]*).*$" "\\1" path "${line}")
-        list(APPEND touched "${path}")
-    endforeach()
-endforeach()
-list(REMOVE_DUPLICATES touched)
+quillbeat_juce_fix_files(touched "${patches}")
 
 # A small tree without any of our fixes, with the first <applied> of them
 # then applied to it.
