@@ -4,16 +4,19 @@
 
 #include <functional>
 
-// The framework's browser view, with a say over its network-error page: the
+// The framework's browser view, with a say over its network-error page (the
 // handler returns true to let the engine show its own, false when it did
-// something else instead.
+// something else instead) and word of an engine that could not start.
 class EditorWebView final : public juce::WebBrowserComponent
 {
 public:
     using NetworkErrorHandler = std::function<bool()>;
+    using EngineFailureHandler = std::function<void()>;
 
-    EditorWebView (const Options& options, NetworkErrorHandler handler)
-        : juce::WebBrowserComponent (options), onNetworkError (std::move (handler))
+    EditorWebView (const Options& options, NetworkErrorHandler networkError, EngineFailureHandler engineFailure)
+        : juce::WebBrowserComponent (options),
+          onNetworkError (std::move (networkError)),
+          onEngineFailure (std::move (engineFailure))
     {
     }
 
@@ -22,6 +25,13 @@ public:
         return onNetworkError == nullptr || onNetworkError();
     }
 
+    void browserEngineFailed() override
+    {
+        if (onEngineFailure != nullptr)
+            onEngineFailure();
+    }
+
 private:
     NetworkErrorHandler onNetworkError;
+    EngineFailureHandler onEngineFailure;
 };

@@ -118,7 +118,9 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
     if (makeWebView)
         webView = makeWebView (options);
     else
-        webView = std::make_unique<EditorWebView> (options, [this] { return replaceNetworkErrorPage(); });
+        webView = std::make_unique<EditorWebView> (options,
+                                                   [this] { return replaceNetworkErrorPage(); },
+                                                   [this] { showFallbackMessage(); });
 
     addAndMakeVisible (*webView);
 
@@ -152,6 +154,21 @@ bool QuillbeatEditor::replaceNetworkErrorPage()
         show (Shown::noPagePage);
 
     return false;
+}
+
+void QuillbeatEditor::showFallbackMessage()
+{
+    // The engine starts after the view is built, so this may come at any time
+    // after construction: the view goes out of sight, and nothing more is
+    // sent to it.
+    webViewFailed = true;
+    stopTimer();
+    devServerWatch.reset();
+
+    if (webView != nullptr)
+        webView->setVisible (false);
+
+    repaint();
 }
 
 void QuillbeatEditor::followPageSource()

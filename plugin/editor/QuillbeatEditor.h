@@ -58,6 +58,7 @@ private:
     void createWebView (const WebViewFactory&);
     void show (Shown);
     bool replaceNetworkErrorPage();
+    void showFallbackMessage();
     void followPageSource();
     void pushTransportToPage();
     void tellPageOfStateLoads();

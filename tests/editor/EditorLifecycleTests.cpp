@@ -3,7 +3,12 @@
 #include "../support/ProcessTable.h"
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <optional>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -66,26 +71,75 @@ TEST (EditorLifecycle, WebEngineEndsWhenItsHostIsKilled)
     EXPECT_TRUE (ended) << "the web engine kept running after its host was killed";
 }
 
-// A host may close the editor at any moment: right after opening (while the
-// web view is still being embedded), around the first tick and its delayed
-// layout call, and after pushes have started.
+// The names of this process's threads, sorted.
+std::multiset<std::string> threadNames()
+{
+    std::multiset<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator ("/proc/self/task"))
+    {
+        std::ifstream comm (task.path() / "comm");
+        std::string name;
+        std::getline (comm, name);
+        names.insert (name);
+    }
+    return names;
+}
+
+std::string joined (const std::multiset<std::string>& names)
+{
+    std::string text;
+    for (const auto& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+// A host may close the editor at any moment: while the web engine is still
+// starting (the message thread does not wait for it), as its window is
+// embedded and the page loads, around the first tick and its delayed layout
+// call, and after pushes have started. Each close leaves no engine process
+// and no thread behind, and the next editor works.
 TEST (EditorLifecycle, ClosingAtAnyMomentIsHarmless)
 {
+    // Engine processes whose parent has gone are adopted here, so they count too.
+    ASSERT_EQ (prctl (PR_SET_CHILD_SUBREAPER, 1), 0);
     installTestPage();
     QuillbeatProcessor processor;
     AudioThread audio (processor);
+    std::optional<std::multiset<std::string>> threadsAfterAClose;
 
-    for (const int openMilliseconds : { 0, 20, 30, 40, 50, 20, 30, 40, 50, 300, 520, 560, 760, 2000 })
+    // -1: as soon as the engine's window is in the view, while the page loads.
+    for (const int openMilliseconds : { 0, 1, 5, 20, 50, 100, 300, 1000, -1, 30, 40, 520, 560, 760, 2000, -1, 0 })
     {
         SCOPED_TRACE (openMilliseconds);
         {
             OpenEditor editor (processor);
             // Hosts size the window as they embed it, which lays the view out at once.
             editor->setSize (editor->getWidth() + 20, editor->getHeight() + 10);
-            pumpFor (openMilliseconds);
+
+            if (openMilliseconds >= 0)
+                pumpFor (openMilliseconds);
+            else
+                ASSERT_TRUE (pumpUntil ([&] { return editor->getWebView()->getNumChildComponents() > 0; }, 15000));
         }
-        pumpFor (150); // anything the closed editor left queued comes due now
+
+        EXPECT_TRUE (pumpUntil ([] { return runningDescendantsReapingOrphans().empty(); }, 5000))
+            << "a web-engine process outlived the editor";
+
+        // The first close fixes the framework's own threads (its timer thread).
+        // Closing hands the engine's process to a thread that reaps it and
+        // then ends, so this may take a moment.
+        if (! threadsAfterAClose.has_value())
+        {
+            pumpFor (300);
+            threadsAfterAClose = threadNames();
+        }
+        EXPECT_TRUE (pumpUntil ([&] { return threadNames() == *threadsAfterAClose; }, 3000))
+            << "threads after the first close: " << joined (*threadsAfterAClose) << "; now: " << joined (threadNames());
     }
+
+    OpenEditor last (processor);
+    EXPECT_TRUE (pageBecomes (*last->getWebView(), "window.__events.length > 0", 15000))
+        << "the editor after all those closes got no transport";
 
     // The engine data folder was made once and is reused.
     EXPECT_TRUE (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)

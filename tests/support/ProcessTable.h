@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 // The processes on this machine, read from /proc: each one's parent and
 // whether it has already ended (a zombie nobody has reaped yet).
 struct ProcessEntry
@@ -56,4 +59,13 @@ inline std::vector<int> descendantsOf (int ancestor)
 
     found.erase (found.begin());
     return found;
+}
+
+// For a process that adopts the orphans below it (PR_SET_CHILD_SUBREAPER):
+// reaps those that have ended, then lists the running processes below it, so
+// a process whose parent has gone still counts.
+inline std::vector<int> runningDescendantsReapingOrphans()
+{
+    while (waitpid (-1, nullptr, WNOHANG) > 0) {}
+    return descendantsOf (getpid());
 }
