@@ -1,14 +1,20 @@
 // How long the editor takes to show the page and get the first transport into
-// it, and what the host process and the web engine's processes hold in memory
-// while it is open and after it closes. The framework's floor, a bare browser
+// it, how long the message thread stands still while it opens and closes, and
+// what the host process and the web engine's processes hold in memory while it
+// is open and after it closes. The framework's floor, a bare browser
 // component serving the same page from the same folder with a plain file
 // read, is measured in the same runs, taking turns with the editor.
 //
 // Prints the table rows: medians of several runs. Run on a display with a
 // scratch HOME (scripts/bench.sh uses a virtual display and a temporary folder).
+//
+// The same program built against the framework as it was before a fix can
+// write its editor's key figures instead (--figures-out <file>), and a later
+// run puts them beside its own (--earlier-figures <file>).
 
 #include "BareBrowserWindow.h"
 #include "BenchTable.h"
+#include "StallWatch.h"
 
 #include "../tests/editor/MessageLoop.h"
 #include "../tests/support/ProcessTable.h"
@@ -18,6 +24,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <vector>
 
 extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
@@ -26,7 +33,7 @@ namespace
 {
 juce::JUCEApplicationBase* noApplication() { return nullptr; }
 
-constexpr int runs = 7;
+constexpr int runs = 21;
 constexpr int settleMilliseconds = 1000;
 
 // The page notes when its first script ran, when "getTransport" first
@@ -128,11 +135,15 @@ struct Memory
 struct Results
 {
     std::vector<double> firstScriptMs, firstAnswerMs, firstAssignmentMs;
+    // The longest message-thread stall from building the view until a second
+    // after its page's first script, and from closing it until a second later.
+    std::vector<double> openStallMs, closeStallMs;
     Memory open, closed;
 };
 
 void measureFloor (Results& floor)
 {
+    StallWatch watch;
     {
         const auto start = juce::Time::currentTimeMillis();
         BareBrowserWindow window (juce::WebBrowserComponent::Options {}
@@ -143,16 +154,20 @@ void measureFloor (Results& floor)
         floor.firstScriptMs.push_back (millisecondsUntil (start, window.view, "__firstScriptAt"));
 
         pumpFor (settleMilliseconds);
+        floor.openStallMs.push_back (watch.longestMilliseconds());
         floor.open.sample();
+        watch.restart();
     }
 
     pumpFor (settleMilliseconds);
+    floor.closeStallMs.push_back (watch.longestMilliseconds());
     floor.closed.sample();
 }
 
 void measureEditor (Results& editorResults)
 {
     QuillbeatProcessor processor;
+    StallWatch watch;
     {
         const auto start = juce::Time::currentTimeMillis();
         QuillbeatEditor editor (processor);
@@ -164,10 +179,13 @@ void measureEditor (Results& editorResults)
         editorResults.firstAssignmentMs.push_back (millisecondsUntil (start, view, "__firstAssignmentAt"));
 
         pumpFor (settleMilliseconds);
+        editorResults.openStallMs.push_back (watch.longestMilliseconds());
         editorResults.open.sample();
+        watch.restart();
     }
 
     pumpFor (settleMilliseconds);
+    editorResults.closeStallMs.push_back (watch.longestMilliseconds());
     editorResults.closed.sample();
 }
 } // namespace
@@ -176,6 +194,15 @@ int main (int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp (argv[1], "--juce-gtkwebkitfork-child") == 0)
         return juce_gtkWebkitMain (argc, argv);
+
+    std::string figuresOut, earlierFigures;
+    for (int i = 1; i + 1 < argc; ++i)
+    {
+        if (std::strcmp (argv[i], "--figures-out") == 0)
+            figuresOut = argv[++i];
+        else if (std::strcmp (argv[i], "--earlier-figures") == 0)
+            earlierFigures = argv[++i];
+    }
 
     juce::JUCEApplicationBase::createInstance = &noApplication;
     const juce::ScopedJuceInitialiser_GUI juce;
@@ -201,6 +228,21 @@ int main (int argc, char** argv)
     }
 
     using bench::median, bench::milliseconds, bench::ratio;
+    const auto longest = [] (const std::vector<double>& v) { return *std::max_element (v.begin(), v.end()); };
+    const std::map<std::string, double> figures {
+        { "openStallMedian", median (editor.openStallMs) },   { "openStallMax", longest (editor.openStallMs) },
+        { "closeStallMedian", median (editor.closeStallMs) }, { "closeStallMax", longest (editor.closeStallMs) },
+        { "firstAnswer", median (editor.firstAnswerMs) },
+    };
+
+    if (! figuresOut.empty())
+    {
+        std::ofstream out (figuresOut);
+        for (const auto& [name, value] : figures)
+            out << name << ' ' << value << '\n';
+        return out ? 0 : 1;
+    }
+
     const std::string area = "Editor";
     const auto of = " (median of " + std::to_string (runs) + ")";
     const auto floorScript = median (floor.firstScriptMs);
@@ -213,6 +255,37 @@ int main (int argc, char** argv)
                     ratio (median (editor.firstAnswerMs), floorScript), "" });
     bench::print ({ area, "editor built to the timer's first transport push (due after 750 ms)" + of,
                     milliseconds (median (editor.firstAssignmentMs)), "—", "—", "" });
+    const auto stallRow = [&] (const std::string& when, const std::vector<double>& editorMs, const std::vector<double>& floorMs)
+    {
+        bench::print ({ area, "message thread's longest stall " + when + " (5 ms timer), median / max of " + std::to_string (runs),
+                        milliseconds (median (editorMs)) + " / " + milliseconds (longest (editorMs)),
+                        milliseconds (median (floorMs)) + " / " + milliseconds (longest (floorMs)),
+                        ratio (median (editorMs), median (floorMs)), "≤ 50 ms" });
+    };
+    stallRow ("from building the view to a second after its first script", editor.openStallMs, floor.openStallMs);
+    stallRow ("from closing the view to a second later", editor.closeStallMs, floor.closeStallMs);
+    if (! earlierFigures.empty())
+    {
+        std::map<std::string, double> earlier;
+        std::ifstream in (earlierFigures);
+        for (std::string name; in >> name;)
+            in >> earlier[name];
+
+        const std::string today = ", vs the framework's own start that waited for the engine (same program, median of "
+                                  + std::to_string (runs) + ")";
+        const auto both = [] (double medianMs, double maxMs) { return milliseconds (medianMs) + " / " + milliseconds (maxMs); };
+        bench::print ({ area, "editor: message thread's longest stall while opening, median / max" + today,
+                        both (figures.at ("openStallMedian"), figures.at ("openStallMax")),
+                        both (earlier["openStallMedian"], earlier["openStallMax"]),
+                        ratio (figures.at ("openStallMedian"), earlier["openStallMedian"]), "≤ 50 ms" });
+        bench::print ({ area, "editor: message thread's longest stall while closing, median / max" + today,
+                        both (figures.at ("closeStallMedian"), figures.at ("closeStallMax")),
+                        both (earlier["closeStallMedian"], earlier["closeStallMax"]),
+                        ratio (figures.at ("closeStallMedian"), earlier["closeStallMedian"]), "≤ 50 ms" });
+        bench::print ({ area, "editor built to the first transport in the page (\"getTransport\" answer)" + today,
+                        milliseconds (figures.at ("firstAnswer")), milliseconds (earlier["firstAnswer"]),
+                        ratio (figures.at ("firstAnswer"), earlier["firstAnswer"]), "≤ 1" });
+    }
     bench::print ({ area, "resident memory before any view: host + web engine", before.text(), "—", "—", "" });
     bench::print ({ area, "resident memory, view open: host + web engine" + of, editor.open.text(), floor.open.text(),
                     ratio (editor.open.totalKiB(), floor.open.totalKiB()), "" });

@@ -13,6 +13,23 @@ cmake --build --preset bench
 
 bin=build/bench/bench
 
+# The editor's start-up benchmark once more, built from the last commit
+# before the web engine started without waiting (its JUCE fixes, its editor),
+# for today's stalls beside ours.
+blocking_commit=baa71a3
+blocking=build/bench-blocking-start
+if [ "$(cat "$blocking/commit" 2>/dev/null)" != "$blocking_commit" ]; then
+    rm -rf "$blocking/source" && mkdir -p "$blocking/source"
+    git archive "$blocking_commit" | tar -x -C "$blocking/source"
+    echo "$blocking_commit" > "$blocking/commit"
+fi
+cp bench/EditorStartupBench.cpp bench/StallWatch.h "$blocking/source/bench/"
+(cd "$blocking/source" \
+    && CMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchains/juce-without-bundled-image-libraries.cmake" \
+        cmake --preset bench -B "$repo/$blocking/build" -DQUILLBEAT_JUCE_DIR="$repo/.cache/juce-upstream" >/dev/null \
+    && CMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchains/juce-without-bundled-image-libraries.cmake" \
+        cmake --build "$repo/$blocking/build" --target QuillbeatEditorStartupBench)
+
 # The page we ship, and for comparison the page as it was before the playhead
 # (the last commit without it), both built from source.
 earlier_commit=37d0245
@@ -26,7 +43,7 @@ if [ ! -f "$earlier/dist/index.html" ]; then
 fi
 home=$(mktemp -d)
 rows=$(mktemp)
-trap 'rm -rf "$home" "$rows"' EXIT
+trap 'rm -rf "$home" "$rows" "${figures:-}"' EXIT
 
 # Every program gets a scratch HOME, so nothing reads or writes the user's own
 # configuration. The editor needs a display and gets a virtual one; loading is
@@ -44,7 +61,11 @@ run "audio thread" env -u DISPLAY "$bin/QuillbeatProcessBench"
 run "load, no display" env -u DISPLAY "$bin/QuillbeatLoadBench"
 run "load, virtual display" "${display[@]}" "$bin/QuillbeatLoadBench"
 run "message thread" env -u DISPLAY "$bin/QuillbeatMessageThreadBench"
-run "editor, virtual display" "${display[@]}" "$bin/QuillbeatEditorStartupBench"
+figures=$(mktemp)
+echo "bench: editor with the blocking start, virtual display" >&2
+HOME="$home" "${display[@]}" "$blocking/build/bench/QuillbeatEditorStartupBench" --figures-out "$figures" \
+    || { echo "bench: editor with the blocking start failed" >&2; failed=1; }
+run "editor, virtual display" "${display[@]}" "$bin/QuillbeatEditorStartupBench" --earlier-figures "$figures"
 run "playhead, virtual display" "${display[@]}" "$bin/QuillbeatPlayheadBench" --page "$repo/web/dist" --earlier-page "$repo/$earlier/dist"
 
 cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
