@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 extern "C" int juce_gtkWebkitMain (int argc, const char* const* argv);
 
@@ -21,7 +24,13 @@ int main (int argc, char** argv)
     // helper that loads the plug-in's module instead, which cannot be done
     // with an executable.)
     if (argc >= 2 && std::strcmp (argv[1], "--juce-gtkwebkitfork-child") == 0)
+    {
+        // A test can make the engine slow to start, as on a busy machine.
+        if (const auto* delay = std::getenv ("QUILLBEAT_TEST_ENGINE_START_DELAY_MS"))
+            std::this_thread::sleep_for (std::chrono::milliseconds (std::atoi (delay)));
+
         return juce_gtkWebkitMain (argc, argv);
+    }
 
     juce::JUCEApplicationBase::createInstance = &noApplication;
 

@@ -140,6 +140,31 @@ TEST (WebEngineStart, AnEngineThatCannotStartLeavesTheFallbackMessage)
     EXPECT_FALSE (reopened->hasWebViewFailed());
 }
 
+// An engine that shows its window only after the editor's first ticks have
+// laid the view out still fills the whole window, and the page gets the
+// transport.
+TEST (WebEngineStart, AnEngineThatStartsLateStillFillsTheWindow)
+{
+    installTestPage();
+    QuillbeatProcessor processor;
+    AudioThread audio (processor);
+
+    std::unique_ptr<OpenEditor> editor;
+    {
+        const ScopedEnvironment slowStart ("QUILLBEAT_TEST_ENGINE_START_DELAY_MS", "1500");
+        editor = std::make_unique<OpenEditor> (processor);
+    }
+    (*editor)->setSize (1000, 700);
+
+    pumpFor (1000);
+    EXPECT_EQ ((*editor)->getWebView()->getNumChildComponents(), 0) << "the engine was not late after all";
+
+    auto& view = *(*editor)->getWebView();
+    ASSERT_TRUE (pageBecomes (view, "window.__events.length > 0", 20000));
+    EXPECT_TRUE (pageBecomes (view, "window.innerWidth === 1000 && window.innerHeight === 700", 3000))
+        << "the page is " << evaluateInPage (view, "window.innerWidth + ' x ' + window.innerHeight").value_or ("?").toString();
+}
+
 // Two instances whose editors open in the same moment each get their own page
 // and their own transport.
 TEST (WebEngineStart, TwoEditorsOpeningTogetherBothShowTheirPage)
