@@ -7,6 +7,7 @@ export {
   INTERCEPTED_PATHS,
   listPageFiles,
   problemsWithEmittedPaths,
+  problemWithName,
   problemWithBase,
   quillbeatPage,
   SERVED_ENDINGS,

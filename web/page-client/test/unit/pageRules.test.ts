@@ -28,6 +28,44 @@ describe('files the plug-in can serve', () => {
     expect(problems[0]).toContain(problem);
   });
 
+  it.each([
+    ['a space', 'my notes.json', 'the space'],
+    ['a non-ASCII letter', 'café.json', '"é" (U+00E9)'],
+    ['a letter outside the BMP', 'assets/\u{1D11E}.svg', '"\u{1D11E}" (U+1D11E)'],
+    ['a percent sign', '100%.json', '"%"'],
+    ['a hash', 'notes#1.json', '"#"'],
+    ['a question mark', 'why?.json', '"?"'],
+    ['a caret', 'a^b.js', '"^"'],
+    ['a bar', 'a|b.js', '"|"'],
+    ['brackets', 'assets/[id].js', '"["'],
+    ['a brace', 'assets/{id}.js', '"{"'],
+    ['a backtick', 'a`b.js', '"`"'],
+    ['a double quote', 'say"hi".json', '"\""'],
+    ['angle brackets', 'a<b>.html', '"<"'],
+    ['a backslash', 'assets\\app.js', '"\\"'],
+    ['a colon', 'c:app.js', '":"'],
+    ['a tab', 'a\tb.json', 'the character U+0009'],
+    ['a no-break space', 'a\u00a0b.json', 'the character U+00A0'],
+    ['a leading tilde', '~draft.json', 'start with "~"'],
+  ])('refuses a name with %s, naming the file and why', (_, path, why) => {
+    const problems = problemsWithEmittedPaths(['index.html', path]);
+    expect(problems).toEqual([expect.stringContaining(`${path}: `)]);
+    expect(problems[0]).toContain(why);
+    expect(problems[0]).toMatch(/rename the file$/);
+  });
+
+  it("passes names made of what a URL path carries as it is, and a '~' inside a name", () => {
+    const names = ["a-b_c.d~e.json", "it's(1)+more,!$&*;=@x.json", 'assets/~backup.js', 'A1/B2/c3.png'];
+    expect(problemsWithEmittedPaths(['index.html', ...names])).toEqual([]);
+  });
+
+  it('reports one problem per file, by the name it is given', () => {
+    expect(problemsWithEmittedPaths(['index.html', 'my font.woff2', 'a b/transport.js'], (p) => `public/${p}`)).toEqual([
+      expect.stringMatching(/^public\/my font\.woff2: the space /),
+      expect.stringMatching(/^public\/a b\/transport\.js: the space /),
+    ]);
+  });
+
   it('refuses a build without index.html', () => {
     expect(problemsWithEmittedPaths(['assets/index-a1.js'])).toEqual([expect.stringContaining('index.html')]);
   });
@@ -84,8 +122,18 @@ describe('quillbeatPage() in a real Vite build', { timeout: 60_000 }, () => {
   it.each([
     ['a file the plug-in serves without a type', 'public/fonts/inter.woff2', 'serves only'],
     ['a file the transport script shadows', 'public/transport.js', '"transport.js"'],
+    ['a name with a space', 'public/my notes.json', 'public/my notes.json: the space must be percent-encoded'],
+    ['a non-ASCII name', 'public/café.json', 'public/café.json: "é" (U+00E9) must be percent-encoded'],
   ])('fails when the output holds %s', async (_, path, problem) => {
     await expect(buildIn(project({ [path]: 'x' }))).rejects.toThrow(problem);
+  });
+
+  it('names an emitted asset by its place in the output', async () => {
+    const root = project({
+      'main.js': 'import url from "./pic ture.png?url"; document.body.textContent = url;',
+      'pic ture.png': 'x'.repeat(8192),
+    });
+    await expect(buildIn(root)).rejects.toThrow(/assets\/pic ture-[\w-]+\.png: the space/);
   });
 
   it('offers the dev server only where the editor looks for it, whatever the page asks', () => {
