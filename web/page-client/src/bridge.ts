@@ -5,7 +5,8 @@
 // `window.__JUCE__.backend` with it (only while the view is visible), and
 // answers the native function "getTransport". This module merges all three
 // into one stream of readings, keeps the newest, and reports which paths are
-// delivering and how often.
+// delivering and how often. Listeners hear of each reading once, however many
+// paths bring it.
 //
 // Beside it, the extended reading (playhead.ts) arrives as the
 // "playheadUpdate" event and from the native function "getPlayhead"; the
@@ -80,7 +81,12 @@ export type BridgeListener = (state: BridgeState) => void;
 
 export interface TransportBridge {
   state(): BridgeState;
-  /** Calls `listener` now and on every change; returns a function that stops the calls. */
+  /**
+   * Calls `listener` now, once per new reading (a tick's transport and
+   * playhead together, however many paths bring them), and when a path goes
+   * live or quiet, a native call settles or a malformed delivery is counted.
+   * Returns a function that stops the calls.
+   */
   subscribe(listener: BridgeListener): () => void;
   /** Stops timers and notifications and leaves `window.__transportData` a plain property. */
   dispose(): void;
@@ -121,6 +127,13 @@ export const RATE_WINDOW_MS = 3000;
  * may have restarted with a new processor, or the host stopped processing).
  */
 export const STALE_AFTER_MS = 1000;
+/**
+ * While playhead events are arriving, a new transport reading waits this long
+ * for the playhead sent in the same tick, so that listeners hear of the two
+ * together. The plug-in sends them back to back; the wait only runs out when
+ * the playhead does not come (the view was just hidden).
+ */
+export const PLAYHEAD_PAIRING_MS = 100;
 
 const TRANSPORT_EVENT = 'transportUpdate';
 const PLAYHEAD_EVENT = 'playheadUpdate';
@@ -180,6 +193,15 @@ export function parseTransport(value: unknown): Transport | null {
 }
 
 /**
+ * What tells one transport reading from another. The assigned script rounds
+ * tempo and seconds, the event does not, so those are compared as the
+ * formatted position and a tenth of a bpm.
+ */
+function transportIdentity(t: Transport): string {
+  return [t.debugBlockCount, t.connected, t.playing, t.recording, t.timeSigNum, t.timeSigDen, t.positionFormatted, Math.round(t.bpm * 10)].join('|');
+}
+
+/**
  * How far `later` is ahead of `earlier` on the wrapping 32-bit block counter:
  * positive when ahead, negative when behind, taking the shorter way round.
  */
@@ -221,6 +243,8 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
   let playheadCall: NativeCallState = offersPlayhead ? 'pending' : 'unavailable';
   let playheadRejected = 0;
   const clockOffset = createClockOffsetEstimator();
+  let playheadEventAt: number | null = null;
+  let pairing: ReturnType<typeof setTimeout> | undefined;
   let disposed = false;
   let lastLiveness = '';
 
@@ -267,6 +291,8 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
   }
 
   function notify(): void {
+    clearTimeout(pairing);
+    pairing = undefined;
     if (disposed || listeners.size === 0) return;
     const snapshot = state();
     lastLiveness = livenessKey(snapshot);
@@ -278,48 +304,65 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
     return blockCountAhead(incoming.debugBlockCount, current.debugBlockCount) >= 0;
   }
 
-  function arrivePlayhead(raw: unknown): void {
-    if (disposed) return;
+  /** Takes a playhead delivery; true when listeners were told. */
+  function arrivePlayhead(raw: unknown, byEvent: boolean): boolean {
+    if (disposed) return false;
     const at = now();
     const reading = parsePlayhead(raw);
     if (reading === null) {
       playheadRejected++;
-    } else {
-      // Even a reading that loses to a newer one says how late deliveries are.
-      clockOffset.add(at, reading.sentTimeMs);
-      const newer =
-        playhead === null ||
-        playheadAt === null ||
-        at - playheadAt > STALE_AFTER_MS ||
-        blockCountAhead(reading.blockCount, playhead.blockCount) >= 0;
-      if (newer) {
-        playhead = reading;
-        playheadAt = at;
-      }
+      notify();
+      return true;
     }
-    notify();
+    // Even a reading that loses to a newer one says how late deliveries are.
+    clockOffset.add(at, reading.sentTimeMs);
+    if (byEvent) playheadEventAt = at;
+    const newer =
+      playhead === null ||
+      playheadAt === null ||
+      at - playheadAt > STALE_AFTER_MS ||
+      blockCountAhead(reading.blockCount, playhead.blockCount) >= 0;
+    const unseen = playhead === null || reading.blockCount !== playhead.blockCount || reading.sentTimeMs !== playhead.sentTimeMs;
+    if (newer) {
+      playhead = reading;
+      playheadAt = at;
+    }
+    // A transport reading waiting for this one is told now either way.
+    if ((newer && unseen) || pairing !== undefined) {
+      notify();
+      return true;
+    }
+    return false;
   }
 
-  function arrive(path: DeliveryPath, raw: unknown): void {
-    if (disposed) return;
+  /** Takes a transport delivery; true when listeners were told (or will be, with the tick's playhead). */
+  function arrive(path: DeliveryPath, raw: unknown): boolean {
+    if (disposed) return false;
     const at = now();
     const record = records[path];
     const reading = parseTransport(raw);
 
     if (reading === null) {
       record.rejected++;
-    } else {
-      record.received++;
-      record.arrivals.push(at);
-      while (record.arrivals.length > 0 && at - (record.arrivals[0] ?? at) > RATE_WINDOW_MS) record.arrivals.shift();
-
-      if (supersedes(reading, at)) {
-        current = reading;
-        currentAt = at;
-        source = path;
-      }
+      notify();
+      return true;
     }
-    notify();
+    record.received++;
+    record.arrivals.push(at);
+    while (record.arrivals.length > 0 && at - (record.arrivals[0] ?? at) > RATE_WINDOW_MS) record.arrivals.shift();
+
+    if (!supersedes(reading, at)) return false;
+    const unseen = current === null || transportIdentity(reading) !== transportIdentity(current);
+    current = reading;
+    currentAt = at;
+    source = path;
+    if (!unseen) return false;
+
+    // Pushed readings come with a playhead right behind them while its events flow.
+    const playheadDue = path !== 'nativeFunction' && playheadEventAt !== null && at - playheadEventAt <= LIVE_WINDOW_MS;
+    if (!playheadDue) notify();
+    else pairing ??= setTimeout(notify, PLAYHEAD_PAIRING_MS);
+    return true;
   }
 
   // Assignments: a setter on the window sees each one while the value stays
@@ -333,7 +376,7 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
     const backend = win.__JUCE__?.backend;
     if (eventsRegistered || backend === undefined || typeof backend.addEventListener !== 'function') return;
     backend.addEventListener(TRANSPORT_EVENT, (payload) => arrive('event', payload));
-    backend.addEventListener(PLAYHEAD_EVENT, (payload) => arrivePlayhead(payload));
+    backend.addEventListener(PLAYHEAD_EVENT, (payload) => arrivePlayhead(payload, true));
     eventsRegistered = true;
   }
 
@@ -354,16 +397,17 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
     }
     registerEvents();
     await Promise.all([
+      // The call's outcome is news even when the answer repeats a pushed reading.
       callNative(library, 'getTransport', (answer) => {
         nativeCall = parseTransport(answer) === null ? 'failed' : 'answered';
-        arrive('nativeFunction', answer);
+        if (!arrive('nativeFunction', answer)) notify();
       }, () => {
         nativeCall = 'failed';
       }),
       offersPlayhead
         ? callNative(library, PLAYHEAD_FUNCTION, (answer) => {
             playheadCall = parsePlayhead(answer) === null ? 'failed' : 'answered';
-            arrivePlayhead(answer);
+            if (!arrivePlayhead(answer, false)) notify();
           }, () => {
             playheadCall = 'failed';
           })
@@ -404,7 +448,12 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
     state,
     subscribe(listener) {
       listeners.add(listener);
-      if (!disposed) listener(state());
+      if (!disposed) {
+        const snapshot = state();
+        // The first listener starts from what it was shown; later ones must not hide a change from earlier ones.
+        if (listeners.size === 1) lastLiveness = livenessKey(snapshot);
+        listener(snapshot);
+      }
       return () => {
         listeners.delete(listener);
       };
@@ -413,6 +462,7 @@ export function createTransportBridge(options: BridgeOptions = {}): TransportBri
       disposed = true;
       listeners.clear();
       clearInterval(refresh);
+      clearTimeout(pairing);
       restoreAssignments();
     },
   };

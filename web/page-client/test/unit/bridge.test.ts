@@ -215,8 +215,60 @@ describe('merging the three delivery paths', () => {
 
     runHost(1);
     expect(host().listenerCount('transportUpdate')).toBe(1);
-    expect(kept).toHaveBeenCalledTimes(2); // the assignment and the event
+    expect(kept).toHaveBeenCalledTimes(1);
     expect(dropped).not.toHaveBeenCalled();
+  });
+});
+
+describe('listeners hear of each reading once', () => {
+  const EXTENDED = { ...PLAYHEAD_IN_LOOP, blockCount: 1000 };
+
+  /** Ticks as the editor's timer makes them: the block count moves on (unless `still`), each playhead sent afresh. */
+  function tick(times: number, { still = false } = {}): void {
+    for (let i = 0; i < times; i++) {
+      const t = host().transport;
+      const blocks = still ? t.debugBlockCount : t.debugBlockCount + 24;
+      host().transport = { ...t, debugBlockCount: blocks };
+      if (host().playhead !== null) host().playhead = { ...EXTENDED, blockCount: blocks, sentTimeMs: Date.now() };
+      host().tick();
+      vi.advanceTimersByTime(250);
+    }
+  }
+
+  it.each<[string, { playhead: boolean; hidden?: boolean; still?: boolean }, number]>([
+    ['a tick brings the transport twice and its playhead once: one call', { playhead: true }, 1],
+    ['a plug-in without the playhead: one call per tick', { playhead: false }, 1],
+    ['a hidden view, where only the assignment comes: one call per tick', { playhead: true, hidden: true }, 1],
+    ['a host that processes no audio sends the same reading again: no call', { playhead: false, still: true }, 0],
+  ])('%s', (_, { playhead, hidden = false, still = false }, perTick) => {
+    installFakeJuce({ transport: PLAYING, ...(playhead ? { playhead: EXTENDED } : {}) });
+    const b = startBridge();
+    tick(2);
+    const seen: BridgeState[] = [];
+    b.subscribe((s) => seen.push(s));
+    seen.length = 0;
+    host().visible = !hidden;
+
+    // Fewer ticks than it takes a path to go quiet, which is news of its own.
+    tick(4, { still });
+    expect(seen).toHaveLength(4 * perTick);
+    if (playhead && !hidden) {
+      // Each call carries its tick's transport and playhead together.
+      for (const s of seen) expect(s.playhead?.blockCount).toBe(s.transport?.debugBlockCount);
+    }
+    if (perTick > 0) expect(new Set(seen.map((s) => s.transport?.debugBlockCount)).size).toBe(seen.length);
+  });
+
+  it('tells of a getTransport answer that repeats a pushed reading once, for the call settling', async () => {
+    installFakeJuce({ transport: PLAYING });
+    const b = startBridge({}, { withJuceLibrary: true });
+    const seen: BridgeState[] = [];
+    b.subscribe((s) => seen.push(s));
+    host().emitEvent(PLAYING);
+
+    await nativeCallSettled(b);
+    expect(seen.map((s) => s.nativeCall)).toEqual(['pending', 'pending', 'answered']);
+    expect(seen.at(-1)?.source).toBe('nativeFunction');
   });
 });
 
