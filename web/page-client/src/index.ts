@@ -1,6 +1,7 @@
 // The typed client for a page shown in Quillbeat's editor: the host's
 // transport and play head as the plug-in sends them, the musical position
-// worked out from them, and the page's own state kept in the host's project.
+// worked out from them and moved on smoothly between readings, and the page's
+// own state kept in the host's project.
 
 export * from './bridge.js';
 export * from './playhead.js';
@@ -9,3 +10,4 @@ export * from './musicalPosition.js';
 export * from './clockOffset.js';
 export * from './playheadPredictor.js';
 export * from './pageState.js';
+export * from './smoothPlayhead.js';
