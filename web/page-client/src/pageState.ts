@@ -46,6 +46,8 @@ export class PageStateError extends Error {
 }
 
 export type PageStateListener = (text: string) => void;
+/** The loaded state read as JSON; null when the host loaded an empty one. */
+export type PageStateJsonListener<T> = (value: T | null) => void;
 
 export interface PageStateClient {
   /** The stored text ('' when the page never stored any). */
@@ -58,6 +60,14 @@ export interface PageStateClient {
   setPageStateJson(value: unknown): Promise<void>;
   /** Calls `listener` with the new text whenever the host loads a state; returns a function that stops the calls. */
   onPageStateLoaded(listener: PageStateListener): () => void;
+  /**
+   * onPageStateLoaded read as JSON, the partner of getPageStateJson. A loaded
+   * text that is not JSON does not reach `listener`; `onNotJson` hears of it.
+   */
+  onPageStateLoadedJson<T = unknown>(
+    listener: PageStateJsonListener<T>,
+    onNotJson?: (error: PageStateError, text: string) => void,
+  ): () => void;
 }
 
 interface JuceBackend {
@@ -145,6 +155,9 @@ export function createPageStateClient(options: PageStateOptions = {}): PageState
   }
 
   async function invoke(name: string, args: unknown[]): Promise<unknown> {
+    if (typeof win.__JUCE__ !== 'object' || win.__JUCE__ === null) {
+      throw new PageStateError('unavailable', "there is no plug-in to keep the page state: the page is not inside Quillbeat's editor");
+    }
     if (!offered(name)) throw new PageStateError('unavailable', `the plug-in does not offer ${name}`);
     library ??= loadFrontend();
     let timer: ReturnType<typeof setTimeout> | undefined;
@@ -197,17 +210,19 @@ export function createPageStateClient(options: PageStateOptions = {}): PageState
     listening = true;
   }
 
+  function onPageStateLoaded(listener: PageStateListener): () => void {
+    listen();
+    listeners.add(listener);
+    return () => {
+      listeners.delete(listener);
+    };
+  }
+
   return {
     getPageState,
     setPageState,
     async getPageStateJson<T = unknown>(): Promise<T | null> {
-      const text = await getPageState();
-      if (text === '') return null;
-      try {
-        return JSON.parse(text) as T;
-      } catch {
-        throw new PageStateError('not-json', 'the stored page state is not JSON');
-      }
+      return readJson<T>(await getPageState(), 'stored');
     },
     async setPageStateJson(value: unknown): Promise<void> {
       let text: string | undefined;
@@ -219,14 +234,33 @@ export function createPageStateClient(options: PageStateOptions = {}): PageState
       if (text === undefined) throw new PageStateError('not-json', `${describe(value)} cannot be written as JSON`);
       await setPageState(text);
     },
-    onPageStateLoaded(listener) {
-      listen();
-      listeners.add(listener);
-      return () => {
-        listeners.delete(listener);
-      };
+    onPageStateLoaded,
+    onPageStateLoadedJson<T = unknown>(
+      listener: PageStateJsonListener<T>,
+      onNotJson?: (error: PageStateError, text: string) => void,
+    ): () => void {
+      return onPageStateLoaded((text) => {
+        let value: T | null;
+        try {
+          value = readJson<T>(text, 'loaded');
+        } catch (e) {
+          if (e instanceof PageStateError) onNotJson?.(e, text);
+          return;
+        }
+        listener(value);
+      });
     },
   };
+}
+
+/** `text` read as JSON, null when empty; a PageStateError('not-json') otherwise. */
+function readJson<T>(text: string, which: 'stored' | 'loaded'): T | null {
+  if (text === '') return null;
+  try {
+    return JSON.parse(text) as T;
+  } catch {
+    throw new PageStateError('not-json', `the ${which} page state is not JSON`);
+  }
 }
 
 let pageClient: PageStateClient | undefined;
@@ -243,3 +277,7 @@ export const getPageStateJson = <T = unknown>(): Promise<T | null> => pageStateC
 export const setPageStateJson = (value: unknown): Promise<void> => pageStateClient().setPageStateJson(value);
 export const onPageStateLoaded = (listener: PageStateListener): (() => void) =>
   pageStateClient().onPageStateLoaded(listener);
+export const onPageStateLoadedJson = <T = unknown>(
+  listener: PageStateJsonListener<T>,
+  onNotJson?: (error: PageStateError, text: string) => void,
+): (() => void) => pageStateClient().onPageStateLoadedJson<T>(listener, onNotJson);

@@ -120,18 +120,20 @@ describe('the page-state client with the plug-in', () => {
     expect((await refusal(createPageStateClient(stubbedPlugin({ ok: true })).getPageState())).reason).toBe('bad-answer');
   });
 
-  it.each<[string, () => PageStateWindow | undefined]>([
-    ['no plug-in (the dev server)', () => ({})],
+  it.each<[string, () => PageStateWindow | undefined, string]>([
+    ['no plug-in (a plain browser, the dev server)', () => ({}), "there is no plug-in to keep the page state: the page is not inside Quillbeat's editor"],
     ['a plug-in without the page-state functions', () => {
       installFakeJuce({});
       return undefined;
-    }],
-  ])('is unavailable with %s, and asks nothing', async (_, setUp) => {
+    }, 'the plug-in does not offer getPageState'],
+  ])('is unavailable with %s, says so, and asks nothing', async (_, setUp, message) => {
     const win = setUp();
     const loadFrontend = vi.fn(() => new Promise<FrontendLibrary>(() => {}));
     const client = createPageStateClient({ ...(win ? { win } : {}), loadFrontend });
 
-    expect((await refusal(client.getPageState())).reason).toBe('unavailable');
+    const error = await refusal(client.getPageState());
+    expect(error.reason).toBe('unavailable');
+    expect(error.message).toBe(message);
     expect((await refusal(client.setPageState('x'))).reason).toBe('unavailable');
     expect(loadFrontend).not.toHaveBeenCalled();
   });
@@ -192,5 +194,25 @@ describe('loads by the host', () => {
     expect(second).toEqual(['from the project']);
     expect(await client.getPageState()).toBe('undone');
     expect(host().stateChanges).toBe(0);
+  });
+
+  it('reach JSON listeners read as JSON, an empty state as null, and text that is not JSON only as an error', () => {
+    installFakeJuce({ pageState: 'old' });
+    const client = createPageStateClient();
+    const values: unknown[] = [];
+    const errors: [string, string][] = [];
+    const stop = client.onPageStateLoadedJson<{ notes: string }>(
+      (value) => values.push(value),
+      (error, text) => errors.push([error.reason, text]),
+    );
+
+    host().loadPageState('{"notes":"bar 9"}');
+    host().loadPageState('');
+    host().loadPageState('plain notes');
+    stop();
+    host().loadPageState('{"notes":"after"}');
+
+    expect(values).toEqual([{ notes: 'bar 9' }, null]);
+    expect(errors).toEqual([['not-json', 'plain notes']]);
   });
 });
