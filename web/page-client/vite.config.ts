@@ -1,25 +1,16 @@
-import { existsSync, realpathSync } from 'node:fs';
-import { dirname, join, resolve } from 'node:path';
+import { realpathSync } from 'node:fs';
+import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { defineConfig } from 'vitest/config';
+import { juceFrontendDir, missingJuceFrontend } from './scripts/juceFrontend.mjs';
 
 const packageDir = dirname(fileURLToPath(import.meta.url));
 
-// JUCE's front-end library goes into the package's build, taken from the JUCE
-// tree the plug-in builds against: the bootstrap's copy in .cache/juce at the
-// top of the repository, or the tree named by QUILLBEAT_JUCE_DIR (as for
-// CMake). A page then talks to the very library version the plug-in was built
-// with, and an author needs no JUCE tree of their own.
-const juceDir = process.env.QUILLBEAT_JUCE_DIR
-  ? resolve(process.env.QUILLBEAT_JUCE_DIR)
-  : resolve(packageDir, '../../.cache/juce');
-const frontendDir = join(juceDir, 'modules/juce_gui_extra/native/javascript');
-
-if (!existsSync(join(frontendDir, 'index.js'))) {
-  throw new Error(
-    `JUCE's front-end library is not at ${frontendDir}; run scripts/bootstrap.sh or set QUILLBEAT_JUCE_DIR to a JUCE 8 tree`,
-  );
-}
+// JUCE's front-end library goes into the package's build, from the JUCE tree
+// the plug-in builds against, so an author needs no JUCE tree of their own.
+const frontendDir = juceFrontendDir();
+const missing = missingJuceFrontend(frontendDir);
+if (missing !== null) throw new Error(missing);
 
 const realFrontendDir = realpathSync(frontendDir);
 

@@ -15,6 +15,14 @@ import { afterAll, beforeAll, describe, expect, it } from 'vitest';
 const packageDir = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 const tsc = createRequire(import.meta.url).resolve('typescript/bin/tsc');
 
+/** Each file in a tarball with its mode and size, in order. */
+function listTarball(path: string): string {
+  return execFileSync('tar', ['-tvzf', path], { encoding: 'utf8' })
+    .split('\n')
+    .map((line) => line.split(/\s+/).filter((_, i) => i === 0 || i === 2 || i >= 5).join(' '))
+    .join('\n');
+}
+
 let scratch = '';
 let tarball = '';
 let project = '';
@@ -106,6 +114,20 @@ describe('quillbeat-page create', { timeout: 60_000 }, () => {
     expect(made.stdout).toMatch(/cd "Chorus Page"\n\s+npm install\n\s+npm run dev\b[^\n]*\n\s+npm run install-page\b/);
   });
 
+  it('run from an installed copy, as npx runs it from the tarball, vendors that copy packed again', () => {
+    const installedBin = join(project, 'node_modules/@quillbeat/page-client/bin/quillbeat-page.mjs');
+    // --offline: packing the installed copy needs no registry either.
+    const made = spawnSync(process.execPath, [installedBin, 'create', 'from-npx', '--no-install'], {
+      cwd: scratch,
+      encoding: 'utf8',
+      env: { ...process.env, INIT_CWD: scratch, npm_config_offline: 'true' },
+    });
+    expect(made.status, made.stderr).toBe(0);
+    const vendored = join(scratch, 'from-npx/vendor', tarball.split(/[\\/]/).pop()!);
+    expect(listTarball(vendored)).toEqual(listTarball(tarball));
+    expect(made.stdout).toMatch(/\n\s+cd from-npx\n/);
+  });
+
   it.each([
     ['no folder', () => ['--client', tarball], /name the folder/],
     ['a folder that is not empty', () => [packageDir, '--client', tarball], /not empty/],
@@ -117,5 +139,22 @@ describe('quillbeat-page create', { timeout: 60_000 }, () => {
     expect(refused.stderr).toMatch(why);
     expect(readdirSync(scratch).sort()).toEqual(before);
     expect(existsSync(join(packageDir, 'vendor'))).toBe(false);
+  });
+});
+
+describe('npm run new-page in a clone', { timeout: 60_000 }, () => {
+  it('without the JUCE tree says in one line what is missing and what to run, and writes nothing', () => {
+    const folder = join(scratch, 'no-juce-page');
+    const run = spawnSync('npm', ['run', 'new-page', '--', folder], {
+      cwd: resolve(packageDir, '..'),
+      encoding: 'utf8',
+      env: { ...process.env, QUILLBEAT_JUCE_DIR: join(scratch, 'no-juce'), npm_config_update_notifier: 'false' },
+      shell: process.platform === 'win32',
+    });
+    expect(run.status).toBe(1);
+    expect(run.stderr.trim().split('\n')).toEqual([
+      expect.stringMatching(/^Cannot pack the page client: JUCE's front-end library is not at .*no-juce.*; run scripts\/bootstrap\.sh/),
+    ]);
+    expect(existsSync(folder)).toBe(false);
   });
 });
