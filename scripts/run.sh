@@ -12,7 +12,10 @@ scripts/bootstrap.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-(cd web && npm ci --no-audit --no-fund --loglevel=error && npm run build --silent)
+# The page, and the packed page client a web-only author starts a page from
+# (it carries JUCE's front-end library, so it needs no clone and no JUCE).
+(cd web && npm ci --no-audit --no-fund --loglevel=error && npm run build --silent &&
+    npm run pack:client --silent -- "$repo/build/release")
 
 scripts/install.sh build/release/Quillbeat_artefacts/Release/VST3/Quillbeat.vst3 web/dist
 
