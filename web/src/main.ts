@@ -1,5 +1,5 @@
 import './style.css';
-import { pageStateClient, subscribeTransport } from '@quillbeat/page-client';
+import { pageStateClient } from '@quillbeat/page-client';
 import { mountNotes } from './notes';
 import { createPlayheadDisplay, type PlayheadDisplay } from './playheadDisplay';
 import { mountTransportView } from './view';
@@ -16,7 +16,6 @@ const root = document.getElementById('app');
 if (root !== null) {
   const view = mountTransportView(root);
   const display = createPlayheadDisplay(view);
-  subscribeTransport((state) => display.update(state));
   mountNotes(root, pageStateClient());
   window.quillbeatPlayhead = {
     predict: (pageTimeMs) => display.predict(pageTimeMs),

@@ -1,9 +1,18 @@
-// Drives the view's play head: at the display's frame rate from the
-// predictor while the host plays and "smooth" is on, otherwise only when a
-// reading arrives. No frame is requested while stopped or with smooth off, so
-// a page left open costs nothing between readings.
+// Drives the view's play head from the client's smooth play head: at the
+// display's frame rate while the host plays and "smooth" is on, otherwise at
+// reading rate through the view's own updates. No frame is requested while
+// stopped, hidden or with smooth off, so a page left open costs nothing
+// between readings.
 
-import { createPlayheadPredictor, type BridgeState, type MusicalSource, type Playhead, type PlayheadPrediction } from '@quillbeat/page-client';
+import {
+  createSmoothPlayhead,
+  pageTransportBridge,
+  type BridgeState,
+  type MusicalSource,
+  type PlayheadPrediction,
+  type SmoothPlayheadOptions,
+  type TransportBridge,
+} from '@quillbeat/page-client';
 import { describePrediction, type TransportView } from './view';
 
 /** What scripts (and the benchmarks) read from the page's play head. */
@@ -20,8 +29,6 @@ export interface PlayheadSample {
 }
 
 export interface PlayheadDisplay {
-  /** Takes a bridge state: the view shows it, and a new extended reading goes to the predictor. */
-  update(state: BridgeState): void;
   /** The predicted play head at `pageTimeMs` (default: now, on performance.now()'s clock). */
   predict(pageTimeMs?: number): PlayheadSample;
   /** Turns the frame-rate display on or off (the page's switch follows). */
@@ -29,12 +36,12 @@ export interface PlayheadDisplay {
   smooth(): boolean;
   /** Whether frames are being requested right now. */
   animating(): boolean;
+  dispose(): void;
 }
 
-export interface PlayheadDisplayOptions {
-  now?: () => number;
-  requestFrame?: (callback: (timeMs: number) => void) => number;
-  cancelFrame?: (handle: number) => void;
+export interface PlayheadDisplayOptions extends Pick<SmoothPlayheadOptions, 'now' | 'requestFrame' | 'cancelFrame' | 'visibility'> {
+  /** Default: the page's bridge. */
+  bridge?: TransportBridge;
 }
 
 /**
@@ -60,66 +67,57 @@ function sample(p: PlayheadPrediction): PlayheadSample {
 }
 
 export function createPlayheadDisplay(view: TransportView, options: PlayheadDisplayOptions = {}): PlayheadDisplay {
-  const now = options.now ?? (() => performance.now());
-  const requestFrame = options.requestFrame ?? ((cb) => requestAnimationFrame(cb));
-  const cancelFrame = options.cancelFrame ?? ((handle) => cancelAnimationFrame(handle));
-  const predictor = createPlayheadPredictor();
-
-  let smooth = view.smoothSwitch.checked;
-  let fed: Playhead | null = null;
-  let lastState: BridgeState | null = null;
-  let frame: number | null = null;
+  const { bridge = pageTransportBridge(), ...frameOptions } = options;
+  let latest: BridgeState | null = null;
   let digitsShownAt = Number.NEGATIVE_INFINITY;
 
-  function moves(state: BridgeState | null): boolean {
-    const p = state?.playhead;
-    return smooth && state !== null && state.fresh && p != null && p.connected && p.playing === true;
+  // The view shows readings as they are whenever the play head is not moving.
+  function rest(): void {
+    view.showPlayhead(null);
+    if (latest !== null) view.update(latest);
   }
 
-  function onFrame(timeMs: number): void {
-    frame = null;
-    const reading = predictor.reading();
-    if (reading === null || !moves(lastState)) return;
-    const digitsDue = timeMs - digitsShownAt >= DIGITS_REFRESH_MS || timeMs < digitsShownAt;
-    if (digitsDue) digitsShownAt = timeMs;
-    view.showPlayhead(describePrediction(reading, predictor.predict(timeMs)), digitsDue);
-    frame = requestFrame(onFrame);
-  }
-
-  function follow(state: BridgeState): void {
-    if (moves(state)) {
-      view.update(state);
-      frame ??= requestFrame(onFrame);
-    } else {
-      if (frame !== null) cancelFrame(frame);
-      frame = null;
-      view.showPlayhead(null);
-      view.update(state);
-    }
-  }
+  const playhead = createSmoothPlayhead({
+    ...frameOptions,
+    bridge,
+    paused: !view.smoothSwitch.checked,
+    onFrame(frame) {
+      if (!frame.moving) {
+        rest();
+        return;
+      }
+      const t = frame.pageTimeMs;
+      const digitsDue = t - digitsShownAt >= DIGITS_REFRESH_MS || t < digitsShownAt;
+      if (digitsDue) digitsShownAt = t;
+      view.showPlayhead(describePrediction(frame.reading, frame), digitsDue);
+    },
+  });
+  // Subscribed after the play head, which so has each reading first.
+  const unsubscribe = bridge.subscribe((state) => {
+    latest = state;
+    view.update(state);
+  });
 
   view.smoothSwitch.addEventListener('change', () => api.setSmooth(view.smoothSwitch.checked));
 
   const api: PlayheadDisplay = {
-    update(state) {
-      lastState = state;
-      const p = state.playhead;
-      if (p !== null && p !== fed && state.playheadArrivedAt !== null) {
-        fed = p;
-        predictor.update(p, state.playheadArrivedAt, state.clockOffsetMs);
-      }
-      follow(state);
-    },
-    predict(pageTimeMs) {
-      return sample(predictor.predict(pageTimeMs ?? now()));
-    },
+    predict: (pageTimeMs) => sample(playhead.predict(pageTimeMs)),
     setSmooth(on) {
-      smooth = on;
       view.smoothSwitch.checked = on;
-      if (lastState !== null) follow(lastState);
+      if (on === !playhead.paused()) return;
+      if (on) {
+        playhead.resume();
+      } else {
+        playhead.pause();
+        rest();
+      }
     },
-    smooth: () => smooth,
-    animating: () => frame !== null,
+    smooth: () => !playhead.paused(),
+    animating: () => playhead.running(),
+    dispose() {
+      unsubscribe();
+      playhead.dispose();
+    },
   };
   return api;
 }
