@@ -1,10 +1,10 @@
 // A page for Quillbeat's editor: the host's transport, its bar, beat and
 // tick, and one value kept with the host's project.
 import {
+  createSmoothPlayhead,
   formatBarsBeatsTicks,
   getPageStateJson,
-  musicalPosition,
-  onPageStateLoaded,
+  onPageStateLoadedJson,
   setPageStateJson,
   subscribeTransport,
 } from '@quillbeat/page-client';
@@ -26,8 +26,14 @@ subscribeTransport((state) => {
     const what = t.recording ? 'Recording' : t.playing ? 'Playing' : 'Stopped';
     transport.textContent = `${what} · ${t.bpm.toFixed(1)} bpm · ${t.timeSigNum}/${t.timeSigDen} · ${t.positionFormatted}`;
   }
-  const bbt = state.playhead === null ? null : musicalPosition(state.playhead);
-  position.value = bbt === null ? '—' : formatBarsBeatsTicks(bbt);
+});
+
+// Bar, beat and tick at every frame while the host plays, predicted between
+// its readings; no frames while it is stopped or the page is hidden.
+createSmoothPlayhead({
+  onFrame(frame) {
+    position.value = frame.musical === null ? '—' : formatBarsBeatsTicks(frame.musical);
+  },
 });
 
 // The page's state is one text the plug-in saves with the project; this page
@@ -58,10 +64,4 @@ title.addEventListener('change', () => {
 });
 
 // The host loaded a project (or undid, or picked a preset) while the page was open.
-onPageStateLoaded((text) => {
-  try {
-    show(text === '' ? null : (JSON.parse(text) as Saved));
-  } catch {
-    show(null);
-  }
-});
+onPageStateLoadedJson<Saved>(show);
