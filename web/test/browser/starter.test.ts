@@ -10,6 +10,7 @@ import { listPageFiles, problemsWithEmittedPaths } from '@quillbeat/page-client/
 import type { Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
 import { fakeJuceInitScript, PLAYHEAD_IN_LOOP, PLAYING_128_IN_7_8, type FakeJuceOptions } from '../../page-client/test/fakeJuce';
+import type { TimelineScript } from '../../page-client/test/hostTimeline';
 import { launchChromium, type LaunchedChromium } from './chromium';
 import { serveFolder, type StaticServer } from './staticServer';
 
@@ -88,6 +89,32 @@ describe('a page made from the starter', () => {
 
     await page.evaluate(() => window.__fakeHost?.loadPageState('{"title":"As loaded"}'));
     await expect.poll(() => page.locator('#title').inputValue()).toBe('As loaded');
+    expect(errors).toEqual([]);
+    await page.close();
+  });
+
+  it('moves the bar, beat and tick every frame while the host plays, not only at readings', async () => {
+    const steady: TimelineScript = { tempoMap: [{ ppq: 0, bpm: 120 }], timeSigNum: 4, timeSigDen: 4, startPpq: 0, playing: true, loop: null };
+    const { page, errors } = await open({ timeline: { script: steady, jitterMs: 20 } });
+    await expect.poll(() => page.evaluate(() => window.__fakeHost?.deliveries.length ?? 0)).toBeGreaterThan(1);
+
+    // A second of frames: the position shown, and how many readings had arrived by then.
+    const frames = await page.evaluate(
+      () =>
+        new Promise<[string, number][]>((resolve) => {
+          const seen: [string, number][] = [];
+          const start = performance.now();
+          const frame = (): void => {
+            seen.push([document.querySelector('#position')?.textContent ?? '', window.__fakeHost?.deliveries.length ?? 0]);
+            if (performance.now() - start < 1000) requestAnimationFrame(frame);
+            else resolve(seen);
+          };
+          requestAnimationFrame(frame);
+        }),
+    );
+    const perReading = new Map<number, Set<string>>();
+    for (const [shown, readings] of frames) perReading.set(readings, (perReading.get(readings) ?? new Set()).add(shown));
+    expect(Math.max(...[...perReading.values()].map((shown) => shown.size))).toBeGreaterThan(3);
     expect(errors).toEqual([]);
     await page.close();
   });
