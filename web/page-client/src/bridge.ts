@@ -67,7 +67,7 @@ export interface BridgeState {
   fresh: boolean;
   /** The newest extended reading, or null before the first one. */
   playhead: Playhead | null;
-  /** When `playhead` arrived, on the bridge's clock. */
+  /** When `playhead` arrived, on the bridge's clock (the page clock, performance.now(), unless `now` was given). */
   playheadArrivedAt: number | null;
   /** The bridge's clock minus the plug-in's (add it to captureTimeMs); null before the first extended reading. */
   clockOffsetMs: number | null;
@@ -109,7 +109,7 @@ export interface BridgeWindow {
 
 export interface BridgeOptions {
   win?: BridgeWindow;
-  /** Milliseconds on a monotonic clock. */
+  /** The page clock, in milliseconds; default performance.now(). Arrival times are on it. */
   now?: () => number;
   /** Loads JUCE's front-end library; only called when `window.__JUCE__` exists. */
   loadFrontend?: () => Promise<FrontendLibrary>;

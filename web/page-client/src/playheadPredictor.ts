@@ -33,7 +33,7 @@ export const MAX_EXTRAPOLATION_MS = 1000;
 const LOOP_EDGE_TOLERANCE_QN = 1e-6;
 
 export interface PlayheadPrediction {
-  /** The page time the prediction is for. */
+  /** The moment the prediction is for, on the page clock (performance.now()). */
   pageTimeMs: number;
   playing: boolean;
   positionSecs: number | null;
@@ -49,9 +49,13 @@ export interface PlayheadPrediction {
 }
 
 export interface PlayheadPredictor {
-  /** A new reading that arrived at `arrivedAtMs` (page time); `clockOffsetMs` maps its capture time to page time. */
+  /**
+   * A new reading that arrived at `arrivedAtMs` on the page clock (the
+   * bridge's playheadArrivedAt); `clockOffsetMs` (page clock minus plug-in
+   * clock, the bridge's clockOffsetMs) maps its captureTimeMs to the page clock.
+   */
   update(reading: Playhead, arrivedAtMs: number, clockOffsetMs: number | null): void;
-  /** The position at `pageTimeMs`. */
+  /** The position at `pageTimeMs` on the page clock: performance.now(), or a frame's time. */
   predict(pageTimeMs: number): PlayheadPrediction;
   /** The newest reading's own position, not moved on (what a display without prediction shows). */
   atReading(): PlayheadPrediction;
