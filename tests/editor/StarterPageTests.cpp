@@ -2,12 +2,12 @@
 
 // The page a new author gets from the starter command, built and installed by
 // its own commands, in the real editor: it shows the host's live transport.
+// Made twice: from a clone, and from the packed client's tarball alone.
 
 namespace
 {
-TEST (StarterPage, ShowsTheLiveTransportInTheEditor)
+void expectTheLiveTransportShown (const juce::File& installed)
 {
-    const juce::File installed (QUILLBEAT_STARTER_PAGE_DIR);
     ASSERT_TRUE (installed.getChildFile ("index.html").existsAsFile()) << "the starter page was not installed";
     webRoot().deleteRecursively();
     ASSERT_TRUE (installed.copyDirectoryTo (webRoot()));
@@ -32,5 +32,15 @@ TEST (StarterPage, ShowsTheLiveTransportInTheEditor)
     // Live: the position moves on.
     const auto first = evaluateInPage (*view, position).value_or (juce::var()).toString();
     EXPECT_TRUE (pageBecomes (*view, position + " !== '" + first + "'", 5000)) << first;
+}
+
+TEST (StarterPage, ShowsTheLiveTransportInTheEditor)
+{
+    expectTheLiveTransportShown (juce::File (QUILLBEAT_STARTER_PAGE_DIR));
+}
+
+TEST (StarterPage, FromTheTarballAlone)
+{
+    expectTheLiveTransportShown (juce::File (QUILLBEAT_TARBALL_STARTER_PAGE_DIR));
 }
 } // namespace
