@@ -8,16 +8,27 @@
 
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import { dirname, join, relative, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { missingJuceFrontend } from './juceFrontend.mjs';
 
 const packageDir = resolve(dirname(fileURLToPath(import.meta.url)), '..');
+
+function missingBuildTools() {
+  try {
+    createRequire(join(packageDir, 'package.json')).resolve('vite/package.json');
+    return null;
+  } catch {
+    return `Vite is not installed for ${packageDir}; run "npm ci" in web/ first`;
+  }
+}
 // npm runs scripts in the package's folder; INIT_CWD is where the command was typed.
 const here = process.env.INIT_CWD ?? process.cwd();
 const packedDir = process.argv[2] === undefined ? join(packageDir, 'packed') : resolve(here, process.argv[2]);
 
-const missing = missingJuceFrontend();
+// What the build needs, each said in one line when it is not there.
+const missing = missingJuceFrontend() ?? missingBuildTools();
 if (missing !== null) {
   console.error(`Cannot pack the page client: ${missing}`);
   process.exit(1);
