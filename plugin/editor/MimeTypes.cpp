@@ -3,20 +3,27 @@
 namespace quillbeat
 {
 
-juce::String mimeTypeForPath (const juce::String& path)
+juce::String contentTypeForPath (const juce::String& path)
 {
-    static constexpr const char* table[][2] = {
-        { ".html", "text/html" },
-        { ".js", "application/javascript" },
-        { ".css", "text/css" },
-        { ".svg", "image/svg+xml" },
-        { ".png", "image/png" },
-        { ".json", "application/json" },
+    static constexpr const char* utf8 = "; charset=utf-8";
+
+    static constexpr struct
+    {
+        const char* ending;
+        const char* type;
+        bool isText;
+    } table[] = {
+        { ".html", "text/html", true },
+        { ".js", "application/javascript", true },
+        { ".css", "text/css", true },
+        { ".svg", "image/svg+xml", true },
+        { ".png", "image/png", false },
+        { ".json", "application/json", true },
     };
 
-    for (const auto& [ending, type] : table)
+    for (const auto& [ending, type, isText] : table)
         if (path.endsWith (ending))
-            return type;
+            return isText ? juce::String (type) + utf8 : juce::String (type);
 
     return "application/octet-stream";
 }

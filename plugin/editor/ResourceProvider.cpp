@@ -59,7 +59,7 @@ namespace
         if (! data.has_value())
             return std::nullopt;
 
-        return juce::WebBrowserComponent::Resource { std::move (*data), mimeTypeForPath (path) };
+        return juce::WebBrowserComponent::Resource { std::move (*data), contentTypeForPath (path) };
     }
 } // namespace
 
@@ -78,7 +78,7 @@ std::optional<juce::WebBrowserComponent::Resource> serveResource (const juce::Fi
         const auto isStartPage = path.isEmpty() || path == "/" || path == "/index.html";
 
         if (isStartPage && ! webRoot.getChildFile ("index.html").existsAsFile())
-            return juce::WebBrowserComponent::Resource { bytesOf (noPagePageHtml (webRoot)), "text/html" };
+            return juce::WebBrowserComponent::Resource { bytesOf (noPagePageHtml (webRoot)), htmlContentType };
 
         return serveFile (webRoot, path);
     }

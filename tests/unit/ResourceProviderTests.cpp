@@ -79,20 +79,20 @@ TEST_F (ResourceProviderTest, ServesFilesAndTheTransportScript)
         const char* mimeType;
         juce::String body;
     } cases[] = {
-        { "/", "text/html", "<!doctype html><title>page</title>" },
-        { "", "text/html", "<!doctype html><title>page</title>" },
-        { "/index.html", "text/html", "<!doctype html><title>page</title>" },
-        { "/assets/app.js", "application/javascript", "console.log('app');" },
+        { "/", "text/html; charset=utf-8", "<!doctype html><title>page</title>" },
+        { "", "text/html; charset=utf-8", "<!doctype html><title>page</title>" },
+        { "/index.html", "text/html; charset=utf-8", "<!doctype html><title>page</title>" },
+        { "/assets/app.js", "application/javascript; charset=utf-8", "console.log('app');" },
         { "/assets/APP.JS", "application/octet-stream", "upper" },
-        { "/style.css", "text/css", "body{}" },
-        { "/icon.svg", "image/svg+xml", "<svg/>" },
+        { "/style.css", "text/css; charset=utf-8", "body{}" },
+        { "/icon.svg", "image/svg+xml; charset=utf-8", "<svg/>" },
         { "/logo.png", "image/png", "\x89PNG" },
-        { "/data.json", "application/json", "[1]" },
+        { "/data.json", "application/json; charset=utf-8", "[1]" },
         { "/fonts/a.woff2", "application/octet-stream", "wOF2" },
-        { "/my%20page.html", "text/html", "percent" },
-        { "/Transport.js", "application/javascript", "capital T" },
-        { "/alias.html", "text/html", "<!doctype html><title>page</title>" },
-        { "/./index.html", "text/html", "<!doctype html><title>page</title>" },
+        { "/my%20page.html", "text/html; charset=utf-8", "percent" },
+        { "/Transport.js", "application/javascript; charset=utf-8", "capital T" },
+        { "/alias.html", "text/html; charset=utf-8", "<!doctype html><title>page</title>" },
+        { "/./index.html", "text/html; charset=utf-8", "<!doctype html><title>page</title>" },
         // Any path naming the transport script gets it, never a file.
         { "/transport.js", "application/javascript", script },
         { "/transport.js?t=5", "application/javascript", script },
@@ -129,7 +129,7 @@ TEST_F (ResourceProviderTest, WithoutAnInstalledPageTheStartPageIsThePluginsOwn)
     {
         const auto resource = serve (path);
         ASSERT_TRUE (resource.has_value()) << path;
-        EXPECT_EQ (resource->mimeType, "text/html") << path;
+        EXPECT_EQ (resource->mimeType, "text/html; charset=utf-8") << path;
         const auto body = bodyOf (*resource);
         EXPECT_TRUE (body.contains ("id=\"quillbeat-no-page\"")) << path;
         EXPECT_TRUE (body.contains (base.getFullPathName() + "/web &lt;b&gt;&amp;&#39;&quot;")) << body;
