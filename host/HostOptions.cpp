@@ -104,10 +104,14 @@ juce::String hostUsage()
            "                     [--tempo-map BAR:BPM[,BAR:BPM...]] [--loop FIRST-LAST] [--start-bar N]\n"
            "                     [--seconds S] [--editor] [--screenshot FILE.png]\n"
            "                     [--save-state FILE] [--load-state FILE]\n"
+           "                     [--page-state TEXT | --page-state-file FILE] [--print-page-state]\n"
            "--bpm is the tempo from bar 1; --tempo-map changes it at the start of the bars given\n"
            "(at most 8); --loop repeats bars FIRST to LAST, both included; --start-bar is where the\n"
            "transport starts.\n"
-           "Without --gui, --play/--record/--seconds/--screenshot/--save-state/--load-state run headless:\n"
+           "--page-state and --page-state-file replace the page state the plug-in starts with (after\n"
+           "--load-state); --print-page-state prints it at the end, after the summary line, byte for byte.\n"
+           "Without --gui, --play/--record/--seconds/--screenshot/--save-state/--load-state/--print-page-state\n"
+           "run headless:\n"
            "the plug-in runs for S seconds, a summary is printed, and the exit code is non-zero on any\n"
            "mismatch between input and output or any failure.";
 }
@@ -130,16 +134,27 @@ ParsedOptions parseHostOptions (const juce::StringArray& arguments, const juce::
         else if (a == "--play") { o.play = true; asksForHeadless = true; }
         else if (a == "--record") { o.record = true; asksForHeadless = true; }
         else if (a == "--editor") o.openEditor = true;
+        else if (a == "--print-page-state") { o.printPageState = true; asksForHeadless = true; }
         else if (a == "--plugin" || a == "--bpm" || a == "--sig" || a == "--seconds"
                  || a == "--tempo-map" || a == "--loop" || a == "--start-bar"
-                 || a == "--screenshot" || a == "--save-state" || a == "--load-state")
+                 || a == "--screenshot" || a == "--save-state" || a == "--load-state"
+                 || a == "--page-state" || a == "--page-state-file")
         {
             if (! hasValue)
                 return fail (a + " needs a value");
 
             ++i;
 
-            if (a == "--plugin")
+            if (a == "--page-state" || a == "--page-state-file")
+            {
+                if (o.pageState.has_value() || o.pageStateFile != juce::File())
+                    return fail ("give the page state once, by --page-state or by --page-state-file");
+                if (a == "--page-state")
+                    o.pageState = value;
+                else
+                    o.pageStateFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+            }
+            else if (a == "--plugin")
                 o.plugin = juce::File::getCurrentWorkingDirectory().getChildFile (value);
             else if (a == "--bpm")
             {

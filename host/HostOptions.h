@@ -25,6 +25,9 @@ struct HostOptions
     bool openEditor = false;            // show the plug-in's editor (headless runs too)
     juce::File screenshot;              // headless: write the window here at the end
     juce::File saveState, loadState;    // headless: state to write after / read before the run
+    std::optional<juce::String> pageState;  // --page-state: start with this page state
+    juce::File pageStateFile;           // --page-state-file: start with this file's text as page state
+    bool printPageState = false;        // headless: print the page state after the summary
 };
 
 struct ParsedOptions
@@ -34,8 +37,8 @@ struct ParsedOptions
 };
 
 // Parses e.g. "--play --bpm 128 --sig 7/8 --seconds 3". Any of --play,
-// --record, --seconds, --screenshot, --save-state or --load-state without
-// --gui makes the run headless.
+// --record, --seconds, --screenshot, --save-state, --load-state or
+// --print-page-state without --gui makes the run headless.
 ParsedOptions parseHostOptions (const juce::StringArray& arguments, const juce::File& defaultPlugin);
 
 juce::String hostUsage();

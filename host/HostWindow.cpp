@@ -1,6 +1,7 @@
 #include "HostWindow.h"
 
 #include "HostOptions.h"
+#include "PageStateInHostState.h"
 
 namespace quillbeat::host
 {
@@ -134,14 +135,33 @@ private:
         if (auto* window = findParentComponentOfClass<juce::DocumentWindow>())
             window->setName (juce::String (windowTitle) + (modified ? " (modified)" : ""));
 
+        if (const auto changes = runner.getStateChangeMark().getChangeCount(); changes != pageStateSeenAt || pageStateStale)
+        {
+            pageStateSeenAt = changes;
+            pageStateStale = false;
+            pageStateText = describePageState();
+        }
+
         status.setText ((modified ? juce::String ("modified   ") : juce::String())
                             + formatClock ((double) head.getPositionSamples() / runner.getSampleRate())
                             + "   " + juce::String (where.bar) + "." + juce::String (where.beat)
                             + "   " + juce::String (head.getCurrentTempo(), 1) + " bpm"
                             + "   blocks " + juce::String (runner.getBlockCount())
-                            + "   mismatches " + juce::String (runner.getMismatchCount()),
+                            + "   mismatches " + juce::String (runner.getMismatchCount())
+                            + "   " + pageStateText,
                         juce::dontSendNotification);
         status.setColour (juce::Label::textColourId, runner.getMismatchCount() == 0 ? juce::Colours::lightgreen : juce::Colours::red);
+    }
+
+    // Read again only when the plug-in reports a change or a state was loaded:
+    // a whole state can be megabytes.
+    juce::String describePageState()
+    {
+        juce::MemoryBlock state;
+        runner.getPlugin().getStateInformation (state);
+        const auto pageState = pageStateIn (state);
+        return pageState.has_value() ? "page state " + juce::String ((juce::int64) pageState->getNumBytesAsUTF8()) + " bytes"
+                                     : juce::String ("no page state");
     }
 
     void updateButtons() { play.setButtonText (play.getToggleState() ? "Stop" : "Play"); }
@@ -201,6 +221,7 @@ private:
                 juce::MemoryBlock state;
                 if (file.loadFileAsData (state))
                     runner.getPlugin().setStateInformation (state.getData(), (int) state.getSize());
+                pageStateStale = true;
             }
         });
     }
@@ -215,6 +236,9 @@ private:
     juce::TooltipWindow tooltips { this };
     std::unique_ptr<juce::AudioProcessorEditor> editor;
     std::unique_ptr<juce::FileChooser> chooser;
+    juce::uint32 pageStateSeenAt = 0;
+    bool pageStateStale = true;
+    juce::String pageStateText;
 };
 
 HostWindow::HostWindow (PluginRunner& runner, bool showEditor, const juce::String& signatureText)

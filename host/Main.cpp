@@ -4,8 +4,11 @@
 
 #include "HostOptions.h"
 #include "HostWindow.h"
+#include "PageStateInHostState.h"
 #include "PluginRunner.h"
 #include "WindowScreenshot.h"
+
+#include <processor/SessionState.h>
 
 #include <iostream>
 
@@ -36,6 +39,9 @@ public:
 
         if (options.loadState != juce::File() && ! loadState())
             return fail ("cannot read the state file " + options.loadState.getFullPathName(), 1);
+
+        if (! startWithPageState (error))
+            return fail (error, 1);
 
         auto& head = runner->getPlayHead();
         head.setTempo (options.bpm);
@@ -81,6 +87,36 @@ private:
         return true;
     }
 
+    // Replaces the plug-in's page state with the one asked for, as a project
+    // that holds it would on loading.
+    bool startWithPageState (juce::String& error)
+    {
+        auto text = options.pageState;
+
+        if (options.pageStateFile != juce::File())
+        {
+            juce::MemoryBlock bytes;
+            if (! options.pageStateFile.loadFileAsData (bytes))
+                return (error = "cannot read the page-state file " + options.pageStateFile.getFullPathName()), false;
+            if (! isWellFormedUtf8 (bytes.getData(), bytes.getSize()))
+                return (error = "the page-state file " + options.pageStateFile.getFullPathName() + " is not UTF-8 text"), false;
+            text = juce::String::fromUTF8 (static_cast<const char*> (bytes.getData()), (int) bytes.getSize());
+        }
+
+        if (! text.has_value())
+            return true;
+
+        juce::MemoryBlock state;
+        runner->getPlugin().getStateInformation (state);
+        const auto changed = withPageState (state, *text);
+
+        if (! changed.has_value())
+            return (error = "the plug-in's state holds no page state"), false;
+
+        runner->getPlugin().setStateInformation (changed->getData(), (int) changed->getSize());
+        return true;
+    }
+
     void finishHeadlessRun()
     {
         runner->stop();
@@ -99,6 +135,14 @@ private:
         if (options.saveState != juce::File())
             ok = options.saveState.replaceWithData (state.getData(), state.getSize()) && ok;
 
+        const auto pageState = options.printPageState ? pageStateIn (state) : std::nullopt;
+
+        if (options.printPageState && ! pageState.has_value())
+        {
+            std::cerr << "the plug-in's state holds no page state" << std::endl;
+            ok = false;
+        }
+
         const auto& head = runner->getPlayHead();
         const auto loop = head.getTimeline().getLoop();
         std::cout << "Quillbeat host: " << runner->getBlockCount() << " blocks ("
@@ -111,6 +155,13 @@ private:
                   << (loop.isActive() ? ", looping " + juce::String (loop.firstBar) + "-" + juce::String (loop.lastBar) : juce::String())
                   << (runner->getStateChangeMark().isSet() ? ", modified" : "")
                   << (ok ? "" : "  FAILED") << std::endl;
+
+        if (pageState.has_value())
+        {
+            // Exactly as stored: no line end added, so the output after the summary line is the text.
+            std::cout.write (pageState->toRawUTF8(), (std::streamsize) pageState->getNumBytesAsUTF8());
+            std::cout.flush();
+        }
 
         setApplicationReturnValue (ok ? 0 : 1);
         quit();

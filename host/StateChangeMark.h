@@ -16,16 +16,23 @@ public:
     bool isSet() const noexcept { return set.load(); }
     void clear() noexcept { set = false; }
 
+    // Counts the changes reported, saved or not, so a reader can tell a new one.
+    juce::uint32 getChangeCount() const noexcept { return changes.load(); }
+
     void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override
     {
         if (details.nonParameterStateChanged)
+        {
             set = true;
+            changes.fetch_add (1);
+        }
     }
 
     void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
 
 private:
     std::atomic<bool> set { false };
+    std::atomic<juce::uint32> changes { 0 };
 };
 
 } // namespace quillbeat::host

@@ -1,6 +1,7 @@
 #include <HostOptions.h>
 #include <HostPlayHead.h>
 #include <HostTimeline.h>
+#include <PageStateInHostState.h>
 #include <StateChangeMark.h>
 
 #include <processor/QuillbeatProcessor.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -130,6 +132,74 @@ TEST (StandInHost, ScreenshotImpliesTheEditorAndPluginPathsResolve)
     EXPECT_TRUE (parsed.options->headless);
     EXPECT_TRUE (parsed.options->openEditor);
     EXPECT_EQ (parsed.options->plugin, juce::File::getCurrentWorkingDirectory().getChildFile ("other.vst3"));
+}
+
+TEST (StandInHost, PageStateFlags)
+{
+    const auto text = parseHostOptions (args ("--gui --page-state x"), {});
+    ASSERT_TRUE (text.options.has_value());
+    EXPECT_EQ (text.options->pageState, std::optional<juce::String> ("x"));
+    EXPECT_FALSE (text.options->headless) << "a page state alone leaves the run in the window";
+
+    const auto file = parseHostOptions (args ("--page-state-file state.json --print-page-state"), {});
+    ASSERT_TRUE (file.options.has_value());
+    EXPECT_FALSE (file.options->pageState.has_value());
+    EXPECT_EQ (file.options->pageStateFile, juce::File::getCurrentWorkingDirectory().getChildFile ("state.json"));
+    EXPECT_TRUE (file.options->printPageState);
+    EXPECT_TRUE (file.options->headless);
+
+    for (const auto* line : { "--page-state", "--page-state-file", "--page-state a --page-state b",
+                              "--page-state a --page-state-file b" })
+        EXPECT_FALSE (parseHostOptions (args (line), {}).options.has_value()) << line;
+}
+
+// The host's own VST3 state of Quillbeat, as its hosting saves it.
+juce::MemoryBlock hostStateOf (QuillbeatProcessor& plugin)
+{
+    juce::MemoryBlock component;
+    plugin.getStateInformation (component);
+    component.append ("\0\0\0\0\0\0\0\0trailer", 15);   // stands for the framework's private section
+
+    juce::XmlElement xml ("VST3PluginState");
+    xml.createNewChildElement ("IComponent")->addTextElement (component.toBase64Encoding());
+    xml.createNewChildElement ("IEditController")->addTextElement ("AAAA");
+
+    juce::MemoryBlock state;
+    juce::AudioProcessor::copyXmlToBinary (xml, state);
+    return state;
+}
+
+TEST (StandInHost, PageStateInsideTheHostsStateBlock)
+{
+    QuillbeatProcessor plugin;
+    plugin.setWebStateFromPage (juce::String (juce::CharPointer_UTF8 ("{\"notes\":\"caf\xc3\xa9\"}")));
+    const auto state = hostStateOf (plugin);
+    EXPECT_EQ (quillbeat::host::pageStateIn (state), plugin.getWebState());
+
+    // Replaced, and everything else kept: the trailer, the controller's part.
+    const auto changed = quillbeat::host::withPageState (state, "new\r\ntext");
+    ASSERT_TRUE (changed.has_value());
+    EXPECT_EQ (quillbeat::host::pageStateIn (*changed), std::optional<juce::String> ("new\r\ntext"));
+    const auto xml = juce::AudioProcessor::getXmlFromBinary (changed->getData(), (int) changed->getSize());
+    ASSERT_NE (xml, nullptr);
+    EXPECT_EQ (xml->getChildByName ("IEditController")->getAllSubText(), "AAAA");
+    juce::MemoryBlock component;
+    ASSERT_TRUE (component.fromBase64Encoding (xml->getChildByName ("IComponent")->getAllSubText()));
+    ASSERT_GE (component.getSize(), 15u);
+    EXPECT_EQ (std::memcmp (static_cast<const char*> (component.getData()) + component.getSize() - 15, "\0\0\0\0\0\0\0\0trailer", 15), 0);
+
+    // Blocks that hold no Quillbeat state: nothing, never a made-up one.
+    juce::XmlElement noComponent ("VST3PluginState");
+    juce::XmlElement notJson ("VST3PluginState");
+    notJson.createNewChildElement ("IComponent")->addTextElement (juce::MemoryBlock ("\x01\x02", 2).toBase64Encoding());
+    for (const auto* xmlState : { &noComponent, &notJson })
+    {
+        juce::MemoryBlock block;
+        juce::AudioProcessor::copyXmlToBinary (*xmlState, block);
+        EXPECT_FALSE (quillbeat::host::pageStateIn (block).has_value());
+        EXPECT_FALSE (quillbeat::host::withPageState (block, "x").has_value());
+    }
+    EXPECT_FALSE (quillbeat::host::pageStateIn (juce::MemoryBlock ("garbage", 7)).has_value());
 }
 
 TEST (StandInHost, PlayHeadMovesOnlyWhilePlayingAndReturnsToZero)
