@@ -10,6 +10,8 @@
 // Given a page state, it keeps one as the plug-in does: "getPageState" and
 // "setPageState" with the plug-in's rules, "pageStateLoaded" when the host
 // loads one, and a count of the changes the host was told of.
+// Given `analysis`, it offers "setAnalysis" with the plug-in's rules and keeps
+// the settings in force; frames are the test's to emit (emitAnalysis).
 //
 // installFakeJuce must stay self-contained (no outside names at run time but
 // its second argument, the timeline maker): the browser test hands its source
@@ -114,6 +116,8 @@ export interface FakeJuceOptions {
   assignBeforePage?: boolean;
   /** The page state the plug-in holds; offers "getPageState" and "setPageState". */
   pageState?: string;
+  /** Offer "setAnalysis". */
+  analysis?: boolean;
 }
 
 /** One extended reading the page was sent, in page time. */
@@ -142,6 +146,12 @@ export interface FakeHost {
   stateChanges: number;
   /** The host loads a state: the text changes and the page gets "pageStateLoaded". */
   loadPageState(text: string): void;
+  /** The analysis settings in force (every key, defaults filled in); null while stopped. */
+  analysis: Record<string, unknown> | null;
+  /** The arguments of every setAnalysis call, refused ones too. */
+  analysisCalls: unknown[][];
+  /** One "analysisFrame" event, sent only while the view is visible, as the plug-in does. */
+  emitAnalysis(payload: unknown): void;
   /** Listener counts per event id on the backend. */
   listenerCount(eventId: string): number;
   /** One timer tick of the editor: assignment, then event if visible. */
@@ -168,7 +178,9 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
   let nextListenerId = 0;
   const extended = options.playhead !== undefined || options.timeline !== undefined;
   const stateFunctions = options.pageState === undefined ? [] : ['getPageState', 'setPageState'];
-  const functions = options.functions ?? [...(extended ? ['getTransport', 'getPlayhead'] : ['getTransport']), ...stateFunctions];
+  const analysisFunctions = options.analysis === true ? ['setAnalysis'] : [];
+  const functions =
+    options.functions ?? [...(extended ? ['getTransport', 'getPlayhead'] : ['getTransport']), ...stateFunctions, ...analysisFunctions];
   const startedAt = performance.now();
   const script = options.timeline?.script;
   const timeline: HostTimeline | null = script === undefined ? null : makeTimeline(script);
@@ -241,6 +253,11 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
       host.pageState = text;
       if (host.visible) backend.emitByBackend('pageStateLoaded', JSON.stringify(text));
     },
+    analysis: null,
+    analysisCalls: [],
+    emitAnalysis(payload) {
+      if (host.visible) backend.emitByBackend('analysisFrame', JSON.stringify(payload));
+    },
     listenerCount: (eventId) => listeners.get(eventId)?.size ?? 0,
     tick() {
       host.assign({ ...ordered(host.transport), debugInfo: 'EvalJS' });
@@ -274,6 +291,47 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
     t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
     return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
   };
+  // The plug-in's rules for setAnalysis: the refusal names the key and the rule, and changes nothing.
+  const analysisDefaults: Record<string, unknown> = {
+    levels: true,
+    spectrum: true,
+    waveform: true,
+    framesPerSecond: 30,
+    fftSize: 2048,
+    bandsPerOctave: 6,
+    spectrumChannels: 'sum',
+    waveformSlices: 256,
+  };
+  const analysisRules: Record<string, [string, (v: unknown) => boolean]> = {
+    levels: ['must be true or false', (v) => typeof v === 'boolean'],
+    spectrum: ['must be true or false', (v) => typeof v === 'boolean'],
+    waveform: ['must be true or false', (v) => typeof v === 'boolean'],
+    framesPerSecond: ['must be a whole number from 15 to 60', (v) => Number.isInteger(v) && (v as number) >= 15 && (v as number) <= 60],
+    fftSize: ['must be 1024, 2048 or 4096', (v) => v === 1024 || v === 2048 || v === 4096],
+    bandsPerOctave: ['must be 1, 2, 3, 6, 12 or 24', (v) => [1, 2, 3, 6, 12, 24].includes(v as number)],
+    spectrumChannels: ['must be "sum" or "each"', (v) => v === 'sum' || v === 'each'],
+    waveformSlices: ['must be a whole number from 1 to 1024', (v) => Number.isInteger(v) && (v as number) >= 1 && (v as number) <= 1024],
+  };
+  const setAnalysis = (params: unknown[]): { ok: boolean; error?: string } => {
+    host.analysisCalls.push(params);
+    if (params.length !== 1) return { ok: false, error: 'setAnalysis takes one argument: the settings, or null to stop' };
+    const settings = params[0];
+    if (settings === null) {
+      host.analysis = null;
+      return { ok: true };
+    }
+    if (typeof settings !== 'object' || Array.isArray(settings)) return { ok: false, error: 'the settings must be an object or null' };
+    const given = settings as Record<string, unknown>;
+    for (const [key, value] of Object.entries(given)) {
+      const rule = analysisRules[key];
+      if (rule === undefined) return { ok: false, error: `unknown key "${key}"` };
+      if (!rule[1](value)) return { ok: false, error: `"${key}" ${rule[0]}` };
+    }
+    const next = { ...analysisDefaults, ...given };
+    host.analysis = next.levels || next.spectrum || next.waveform ? next : null;
+    return { ok: true };
+  };
+
   const readingsNow = () => (timeline === null ? null : timeline.readings(performance.now() - startedAt, readingOptions));
 
   w.__juceConnected = true;
@@ -300,6 +358,8 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
           host.stateChanges++;
           result = { ok: true };
         }
+      } else if (payload.name === 'setAnalysis') {
+        result = setAnalysis(payload.params);
       } else if (payload.name === 'getPageState') {
         result = host.pageState;
       } else if (payload.name === 'getPlayhead') {
