@@ -72,7 +72,7 @@ describe('parseAnalysisFrame', () => {
   // Each case spoils one part; the rest of the frame stays.
   it.each<[string, (f: Raw) => void, 'levels' | 'spectrum' | 'waveform']>([
     ['levels: one entry for two channels', (f) => levelsOf(f).pop(), 'levels'],
-    ['levels: an entry that is not an object', (f) => (levelsOf(f)[0] = -6), 'levels'],
+    ['levels: an entry that is not an object', (f) => ((levelsOf(f) as unknown[])[0] = -6), 'levels'],
     ['levels: peakDb "-inf"', (f) => ((levelsOf(f)[0] as Raw).peakDb = '-inf'), 'levels'],
     ['levels: rmsDb missing', (f) => delete (levelsOf(f)[1] as Raw).rmsDb, 'levels'],
     ['levels: clipped 1', (f) => ((levelsOf(f)[0] as Raw).clipped = 1), 'levels'],
