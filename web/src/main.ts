@@ -1,5 +1,7 @@
 import './style.css';
-import { pageStateClient } from '@quillbeat/page-client';
+import './analysis.css';
+import { pageAnalysisClient, pageStateClient, pageTransportBridge } from '@quillbeat/page-client';
+import { mountAnalysisDisplay, type AnalysisDisplay } from './analysisDisplay';
 import { mountNotes } from './notes';
 import { createPlayheadDisplay, type PlayheadDisplay } from './playheadDisplay';
 import { mountTransportView } from './view';
@@ -8,6 +10,8 @@ declare global {
   interface Window {
     /** The page's play head for scripts: predict(pageTimeMs?), setSmooth(on), smooth(). */
     quillbeatPlayhead?: Pick<PlayheadDisplay, 'predict' | 'setSmooth' | 'smooth' | 'animating'>;
+    /** The page's sound display for scripts: draws(), animating(), status(). */
+    quillbeatAnalysis?: Pick<AnalysisDisplay, 'draws' | 'animating' | 'status'>;
   }
 }
 
@@ -16,11 +20,17 @@ const root = document.getElementById('app');
 if (root !== null) {
   const view = mountTransportView(root);
   const display = createPlayheadDisplay(view);
+  const analysis = mountAnalysisDisplay(root, { client: pageAnalysisClient(), bridge: pageTransportBridge() });
   mountNotes(root, pageStateClient());
   window.quillbeatPlayhead = {
     predict: (pageTimeMs) => display.predict(pageTimeMs),
     setSmooth: (on) => display.setSmooth(on),
     smooth: () => display.smooth(),
     animating: () => display.animating(),
+  };
+  window.quillbeatAnalysis = {
+    draws: () => analysis.draws(),
+    animating: () => analysis.animating(),
+    status: () => analysis.status(),
   };
 }

@@ -267,9 +267,13 @@ describe('the page in Chromium', () => {
           '#bbt',
           '#bbt-note',
           '#beat-grid',
+          '#waveform-canvas',
           '#tempo',
           '#meter',
           '#diagnostics',
+          '#meters-canvas',
+          '#spectrum-canvas',
+          '#analysis-status',
           '#notes-text',
           '#notes-status',
         ];
