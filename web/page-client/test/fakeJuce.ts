@@ -291,7 +291,7 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
     t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
     return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
   };
-  // The plug-in's rules for setAnalysis: the refusal names the key and the rule, and changes nothing.
+  // The plug-in's rules for setAnalysis, in its words: the refusal names the key and the rule, and changes nothing.
   const analysisDefaults: Record<string, unknown> = {
     levels: true,
     spectrum: true,
@@ -302,30 +302,37 @@ export function installFakeJuce(options: FakeJuceOptions = {}, makeTimeline: typ
     spectrumChannels: 'sum',
     waveformSlices: 256,
   };
+  const kindOf = (v: unknown): string =>
+    v === null || v === undefined ? 'nothing' : Array.isArray(v) ? 'an array' : typeof v === 'object' ? 'an object' : `a ${typeof v}`;
+  const whole = (v: unknown, low: number, high: number): boolean => Number.isInteger(v) && (v as number) >= low && (v as number) <= high;
   const analysisRules: Record<string, [string, (v: unknown) => boolean]> = {
     levels: ['must be true or false', (v) => typeof v === 'boolean'],
     spectrum: ['must be true or false', (v) => typeof v === 'boolean'],
     waveform: ['must be true or false', (v) => typeof v === 'boolean'],
-    framesPerSecond: ['must be a whole number from 15 to 60', (v) => Number.isInteger(v) && (v as number) >= 15 && (v as number) <= 60],
-    fftSize: ['must be 1024, 2048 or 4096', (v) => v === 1024 || v === 2048 || v === 4096],
-    bandsPerOctave: ['must be 1, 2, 3, 6, 12 or 24', (v) => [1, 2, 3, 6, 12, 24].includes(v as number)],
+    framesPerSecond: ['must be a whole number from 15 to 60', (v) => whole(v, 15, 60)],
+    fftSize: ['must be one of 1024, 2048, 4096', (v) => v === 1024 || v === 2048 || v === 4096],
+    bandsPerOctave: ['must be one of 1, 2, 3, 6, 12, 24', (v) => [1, 2, 3, 6, 12, 24].includes(v as number)],
     spectrumChannels: ['must be "sum" or "each"', (v) => v === 'sum' || v === 'each'],
-    waveformSlices: ['must be a whole number from 1 to 1024', (v) => Number.isInteger(v) && (v as number) >= 1 && (v as number) <= 1024],
+    waveformSlices: ['must be a whole number from 1 to 1024', (v) => whole(v, 1, 1024)],
   };
   const setAnalysis = (params: unknown[]): { ok: boolean; error?: string } => {
     host.analysisCalls.push(params);
-    if (params.length !== 1) return { ok: false, error: 'setAnalysis takes one argument: the settings, or null to stop' };
+    if (params.length !== 1) {
+      return { ok: false, error: `setAnalysis takes one argument, an object of settings or null to stop; it got ${params.length}` };
+    }
     const settings = params[0];
     if (settings === null) {
       host.analysis = null;
       return { ok: true };
     }
-    if (typeof settings !== 'object' || Array.isArray(settings)) return { ok: false, error: 'the settings must be an object or null' };
+    if (typeof settings !== 'object' || Array.isArray(settings)) {
+      return { ok: false, error: `the settings must be an object, or null to stop (got ${kindOf(settings)})` };
+    }
     const given = settings as Record<string, unknown>;
     for (const [key, value] of Object.entries(given)) {
       const rule = analysisRules[key];
-      if (rule === undefined) return { ok: false, error: `unknown key "${key}"` };
-      if (!rule[1](value)) return { ok: false, error: `"${key}" ${rule[0]}` };
+      if (rule === undefined) return { ok: false, error: `unknown key "${key}"; the keys are ${Object.keys(analysisRules).join(', ')}` };
+      if (!rule[1](value)) return { ok: false, error: `${key} ${rule[0]} (got ${kindOf(value)})` };
     }
     const next = { ...analysisDefaults, ...given };
     host.analysis = next.levels || next.spectrum || next.waveform ? next : null;

@@ -76,12 +76,17 @@ describe('setAnalysis with the plug-in', () => {
   });
 
   it.each<[string, unknown, string]>([
-    ['an unknown key', { level: true }, 'unknown key "level"'],
-    ['a frame rate out of range', { framesPerSecond: 61 }, '"framesPerSecond" must be a whole number from 15 to 60'],
-    ['a fractional slice count', { waveformSlices: 2.5 }, '"waveformSlices" must be a whole number from 1 to 1024'],
-    ['an FFT size the plug-in does not make', { fftSize: 512 }, '"fftSize" must be 1024, 2048 or 4096'],
-    ['a boolean as a string', { levels: 'true' }, '"levels" must be true or false'],
-    ['a number that JSON writes as null', { framesPerSecond: Number.NaN }, '"framesPerSecond" must be a whole number from 15 to 60'],
+    [
+      'an unknown key',
+      { level: true },
+      'unknown key "level"; the keys are levels, spectrum, waveform, framesPerSecond, fftSize, bandsPerOctave, spectrumChannels, waveformSlices',
+    ],
+    ['a frame rate out of range', { framesPerSecond: 61 }, 'framesPerSecond must be a whole number from 15 to 60 (got a number)'],
+    ['a fractional slice count', { waveformSlices: 2.5 }, 'waveformSlices must be a whole number from 1 to 1024 (got a number)'],
+    ['an FFT size the plug-in does not make', { fftSize: 512 }, 'fftSize must be one of 1024, 2048, 4096 (got a number)'],
+    ['a boolean as a string', { levels: 'true' }, 'levels must be true or false (got a string)'],
+    ['a number that JSON writes as null', { framesPerSecond: Number.NaN }, 'framesPerSecond must be a whole number from 15 to 60 (got nothing)'],
+    ['settings that are not an object', [], 'the settings must be an object, or null to stop (got an array)'],
   ])("rejects %s with the plug-in's words, and what ran goes on", async (_, settings, message) => {
     await client.setAnalysis({ framesPerSecond: 15 });
     const error = await refusal(client.setAnalysis(settings as AnalysisSettings));
