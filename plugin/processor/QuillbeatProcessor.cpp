@@ -11,13 +11,62 @@ QuillbeatProcessor::QuillbeatProcessor()
 
 const juce::String QuillbeatProcessor::getName() const { return "Quillbeat"; }
 
-void QuillbeatProcessor::prepareToPlay (double, int) {}
+void QuillbeatProcessor::prepareToPlay (double sampleRate, int maximumBlockSize)
+{
+    // Another stream format: what the reader holds from the old one no
+    // longer lines up, so the analysis starts again from the next block.
+    if (! juce::exactlyEqual (sampleRate, preparedSampleRate) || maximumBlockSize != preparedBlockSize)
+        tap.restart();
+
+    preparedSampleRate = sampleRate;
+    preparedBlockSize = maximumBlockSize;
+}
+
 void QuillbeatProcessor::releaseResources() {}
 
-void QuillbeatProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
+void QuillbeatProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     // Audio passes through untouched: the host's buffer already holds the input.
-    transport.capture (getPlayHead(), getSampleRate());
+    const auto& block = transport.capture (getPlayHead(), getSampleRate());
+
+    if (analysisWanted.load (std::memory_order_relaxed))
+        tap.write (buffer.getArrayOfReadPointers(), buffer.getNumChannels(), buffer.getNumSamples(), stampOf (block));
+}
+
+quillbeat::AudioTap::BlockInfo QuillbeatProcessor::stampOf (const quillbeat::TransportSnapshot::Block& block) noexcept
+{
+    quillbeat::AudioTap::BlockInfo info;
+    info.blockCount = block.blockCount;
+    info.captureTimeNs = block.captureTimeNs;
+    info.sampleRate = block.sampleRate;
+
+    if (block.hasPosition)
+    {
+        if (const auto samples = block.position.getTimeInSamples())
+            info.positionSamples = *samples;
+
+        if (const auto ppq = block.position.getPpqPosition())
+            info.ppqPosition = *ppq;
+    }
+
+    return info;
+}
+
+void QuillbeatProcessor::startAnalysis()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (isAnalysing())
+        return;
+
+    tap.allocate();
+    tap.restart();
+    analysisWanted.store (true, std::memory_order_release);
+}
+
+void QuillbeatProcessor::stopAnalysis() noexcept
+{
+    analysisWanted.store (false, std::memory_order_relaxed);
 }
 
 bool QuillbeatProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioTap.h"
 #include "SessionState.h"
 #include "TransportSnapshot.h"
 
@@ -60,6 +61,14 @@ public:
     // editor can tell its page. Any thread, lock-free.
     juce::uint32 getStateLoadCount() const noexcept { return stateLoads.load (std::memory_order_acquire); }
 
+    // The audio a page analyses. Message thread: startAnalysis() allocates the
+    // tap on first use, starts it afresh and has processBlock feed it;
+    // stopAnalysis() puts processBlock back on its path without it.
+    void startAnalysis();
+    void stopAnalysis() noexcept;
+    bool isAnalysing() const noexcept { return analysisWanted.load (std::memory_order_relaxed); }
+    quillbeat::AudioTap& getAudioTap() noexcept { return tap; }
+
 private:
     // The page-state text is written by state loads on a host thread of the
     // host's choosing and by the page on the message thread; the lock keeps
@@ -71,6 +80,14 @@ private:
     std::atomic<int> windowHeight { quillbeat::SessionState {}.windowHeight };
 
     quillbeat::TransportSnapshot transport;
+
+    // Off, processBlock's only cost for analysis is loading this flag.
+    std::atomic<bool> analysisWanted { false };
+    quillbeat::AudioTap tap;
+    static quillbeat::AudioTap::BlockInfo stampOf (const quillbeat::TransportSnapshot::Block&) noexcept;
+
+    double preparedSampleRate = 0.0;
+    int preparedBlockSize = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuillbeatProcessor)
 };

@@ -22,7 +22,7 @@ TransportSnapshot::TransportSnapshot (std::int32_t initialBlockCount) noexcept
     published.write (latest);
 }
 
-void TransportSnapshot::capture (juce::AudioPlayHead* playHead, double sampleRate) noexcept
+const TransportSnapshot::Block& TransportSnapshot::capture (juce::AudioPlayHead* playHead, double sampleRate) noexcept
 {
     auto& b = latest;
 
@@ -60,6 +60,7 @@ void TransportSnapshot::capture (juce::AudioPlayHead* playHead, double sampleRat
     }
 
     published.write (b);
+    return b;
 }
 
 TransportReading TransportSnapshot::read() const noexcept

@@ -63,9 +63,12 @@ public:
     // Starts the block counter elsewhere than zero, so its wrap-around can be tested.
     explicit TransportSnapshot (std::int32_t initialBlockCount) noexcept;
 
+    struct Block;
+
     // Audio thread only: count the block and copy what the play head reports.
-    // No allocation, no lock, no system call.
-    void capture (juce::AudioPlayHead* playHead, double sampleRate = 0.0) noexcept;
+    // No allocation, no lock, no system call. Hands back the record just
+    // published, so whatever else the block stamps agrees with it exactly.
+    const Block& capture (juce::AudioPlayHead* playHead, double sampleRate = 0.0) noexcept;
 
     // Any thread.
     TransportReading read() const noexcept;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 
@@ -148,6 +149,48 @@ TEST (Processor, PassesStereoAudioThroughBitForBitWhileTheTransportMoves)
     }
 
     processor.releaseResources();
+}
+
+// Hosts hand over blocks of several thousand samples; whole calls of every
+// such size come back bit for bit, with and without a page analysing them.
+TEST (Processor, PassesLongBlocksThroughBitForBitWithAndWithoutAnalysis)
+{
+    std::mt19937 random (97);
+    juce::MidiBuffer midi;
+
+    for (const auto analysing : { false, true })
+    {
+        for (const auto size : { 1024, 2048, 3000, 4096, 8192 })
+        {
+            QuillbeatProcessor processor;
+            FakePlayHead playHead;
+            processor.setPlayHead (&playHead);
+            processor.prepareToPlay (48000.0, size);
+
+            if (analysing)
+                processor.startAnalysis();
+
+            for (int call = 0; call < 12; ++call)
+            {
+                playHead.position = FakePlayHead::playing (120.0, 4, 4, call * size / 48000.0);
+                juce::AudioBuffer<float> buffer (2, size);
+                fillWithAwkwardSamples (buffer, random);
+
+                // Not-a-number and infinities too: compared as bytes, they must survive as well.
+                buffer.setSample (1, size - 1, std::numeric_limits<float>::quiet_NaN());
+                buffer.setSample (0, size / 2, -std::numeric_limits<float>::infinity());
+                const juce::AudioBuffer<float> original (buffer);
+
+                processor.processBlock (buffer, midi);
+
+                for (int ch = 0; ch < 2; ++ch)
+                    ASSERT_EQ (std::memcmp (buffer.getReadPointer (ch), original.getReadPointer (ch), sizeof (float) * (size_t) size), 0)
+                        << (analysing ? "analysing, " : "not analysing, ") << size << " samples, call " << call << ", channel " << ch;
+            }
+
+            EXPECT_EQ (processor.getAudioTap().writeIndex(), analysing ? (std::uint64_t) (12 * size) : 0u) << size;
+        }
+    }
 }
 
 TEST (Processor, ProcessBlockDoesNotAllocate)

@@ -1,9 +1,12 @@
 #include "FakePlayHead.h"
 
+#include <bridge/PlayheadMessage.h>
+#include <bridge/TransportMessage.h>
 #include <processor/QuillbeatProcessor.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 namespace
@@ -81,6 +84,56 @@ TEST (TransportCapture, KeepsLastValuesForWhatThePositionLacks)
         { "no play head", false, {}, { true, 5, false, true, 128.0, 7, 8, 12.5 } },
         { "negative pre-roll", true, FakePlayHead::playing (60.0, 3, 4, -1.5), { true, 6, true, false, 60.0, 3, 4, -1.5 } },
     });
+}
+
+// Tempos no sane host sends still reach the readings as sent, never
+// replaced by the previous block's; only the messages make them renderable.
+TEST (TransportCapture, OddTemposReachTheReadingsAsTheHostSentThem)
+{
+    constexpr auto nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr auto inf = std::numeric_limits<double>::infinity();
+    constexpr double highest = 2147483647.0, lowest = -2147483648.0;
+
+    const struct
+    {
+        const char* label;
+        double bpm, sent;
+    } cases[] = {
+        { "zero", 0.0, 0.0 },
+        { "negative", -96.0, -96.0 },
+        { "999", 999.0, 999.0 },
+        { "above 999", 1000.25, 1000.25 },
+        { "huge", 1.0e12, highest },
+        { "not a number", nan, 0.0 },
+        { "infinity", inf, highest },
+        { "minus infinity", -inf, lowest },
+    };
+
+    const auto same = [] (double a, double b) { return std::isnan (a) ? std::isnan (b) : juce::exactlyEqual (a, b); };
+
+    for (const auto& c : cases)
+    {
+        QuillbeatProcessor processor;
+        FakePlayHead playHead;
+        processor.setPlayHead (&playHead);
+        juce::AudioBuffer<float> buffer (2, 32);
+        juce::MidiBuffer midi;
+
+        playHead.position = FakePlayHead::playing (120.0, 4, 4, 1.0);
+        processor.processBlock (buffer, midi);
+        playHead.position = FakePlayHead::playing (c.bpm, 4, 4, 2.0);
+        processor.processBlock (buffer, midi);
+
+        const auto transport = processor.readTransport();
+        const auto playhead = processor.readPlayhead();
+        EXPECT_TRUE (same (transport.bpm, c.bpm)) << c.label << ": today's reading holds " << transport.bpm;
+        ASSERT_TRUE (playhead.bpm.has_value()) << c.label;
+        EXPECT_TRUE (same (*playhead.bpm, c.bpm)) << c.label << ": the play head reading holds " << *playhead.bpm;
+        EXPECT_EQ (transport.positionSecs, 2.0) << c.label;
+
+        EXPECT_EQ ((double) quillbeat::buildTransportObject (transport)["bpm"], c.sent) << c.label;
+        EXPECT_EQ ((double) quillbeat::buildPlayheadObject (playhead, 0)["bpm"], c.sent) << c.label;
+    }
 }
 
 TEST (TransportCapture, BlockCounterWrapsAroundInTwosComplement)
