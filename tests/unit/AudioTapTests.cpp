@@ -1,5 +1,6 @@
 #include "PlayingProcessor.h"
 
+#include <analysis/AudioAnalyser.h>
 #include <processor/AudioTap.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <thread>
 #include <vector>
@@ -138,6 +140,38 @@ TEST (AudioTap, OverflowDropsTheOldestAndSaysExactlyHowMany)
     }
 }
 
+TEST (AudioTap, TheAnalyserCountsWhatTheRingDroppedAndAnalysesOnlyTheNewest)
+{
+    PlayingProcessor p (48000.0, 4096);
+    p.processor.startAnalysis();
+    quillbeat::AudioAnalyser analyser (p.processor.getAudioTap());
+    analyser.setSettings ({ true, false, false });
+
+    p.play (1, 1000);
+    const auto first = analyser.nextFrame();
+    ASSERT_TRUE (first.has_value());
+    EXPECT_EQ (first->samples, 1000);
+    EXPECT_EQ (first->droppedSamples, 0);
+    EXPECT_FALSE (analyser.nextFrame().has_value()) << "no block since the last frame";
+
+    // 777 full-scale samples the ring will have lost, then a full ring of quieter ones.
+    p.play (1, 777, 1.0f);
+    p.play (16, AudioTap::capacity / 16, 0.25f);
+
+    const auto frame = analyser.nextFrame();
+    ASSERT_TRUE (frame.has_value());
+    EXPECT_EQ (frame->samples, AudioTap::capacity);
+    EXPECT_EQ (frame->droppedSamples, 777);
+    EXPECT_FALSE (frame->levels[0].clipped) << "the dropped samples were left out";
+    EXPECT_NEAR (frame->levels[0].peakDb, -12.04, 0.01);
+
+    p.play (1, 64);
+    const auto next = analyser.nextFrame();
+    ASSERT_TRUE (next.has_value());
+    EXPECT_EQ (next->samples, 64);
+    EXPECT_EQ (next->droppedSamples, 777) << "counted since the analysis started";
+}
+
 // A reader that falls as far behind as the ring allows, copying the oldest
 // samples while the writer overwrites them: whatever it accepts is exactly
 // what was written at that index.
@@ -188,6 +222,60 @@ TEST (AudioTap, ALaggingReaderNeverAcceptsATornSample)
     EXPECT_EQ (torn, 0);
     EXPECT_GT (reads, 0);
     std::cout << reads << " lagging reads, " << overlapped << " overlapped by the writer\n";
+}
+
+TEST (AudioTap, ANewStreamFormatOrANewStartBeginsAfresh)
+{
+    PlayingProcessor p (48000.0, 512);
+    p.processor.startAnalysis();
+    quillbeat::AudioAnalyser analyser (p.processor.getAudioTap());
+
+    p.play (4, 512);
+    ASSERT_TRUE (analyser.nextFrame().has_value());
+
+    // Let the ring overflow, so there is a drop count to forget.
+    p.play (140, 512);
+
+    const struct
+    {
+        const char* label;
+        std::function<void()> change;
+        double rate;
+    } steps[] = {
+        { "same format again", [&] { p.prepare (48000.0, 512); }, -1.0 },
+        { "another rate", [&] { p.prepare (96000.0, 512); }, 96000.0 },
+        { "another block size", [&] { p.prepare (96000.0, 1024); }, 96000.0 },
+        { "stopped and started", [&] { p.processor.stopAnalysis(); p.processor.startAnalysis(); }, 96000.0 },
+    };
+
+    for (const auto& step : steps)
+    {
+        const auto generation = p.processor.getAudioTap().generation();
+        step.change();
+        const auto afresh = step.rate > 0.0;
+        EXPECT_EQ (p.processor.getAudioTap().generation() != generation, afresh) << step.label;
+
+        if (afresh)
+        {
+            EXPECT_FALSE (analyser.nextFrame().has_value()) << step.label << ": nothing until the next block";
+        }
+
+        p.play (3, 100);
+        const auto frame = analyser.nextFrame();
+        ASSERT_TRUE (frame.has_value()) << step.label;
+
+        if (afresh)
+        {
+            EXPECT_EQ (frame->samples, 300) << step.label;
+            EXPECT_EQ (frame->droppedSamples, 0) << step.label;
+            EXPECT_EQ (frame->sampleRate, step.rate) << step.label;
+        }
+        else
+        {
+            EXPECT_EQ (frame->samples, AudioTap::capacity) << step.label << ": picks up where it was";
+            EXPECT_GT (frame->droppedSamples, 0) << step.label;
+        }
+    }
 }
 
 } // namespace
