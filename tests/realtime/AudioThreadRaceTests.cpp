@@ -1,5 +1,6 @@
 #include "MovingTransport.h"
 
+#include <analysis/AudioAnalyser.h>
 #include <bridge/PageState.h>
 #include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -465,6 +467,105 @@ TEST (AudioThreadRace, PlayheadReadingsComeWholeFromOneBlock)
     EXPECT_GT (distinctBlocks, 1);
     std::cout << "read " << reads << " playhead readings over " << blocks << " blocks (" << distinctBlocks
               << " distinct), " << torn << " torn\n";
+}
+
+// The page turning the analysis on and off and changing what it asks for
+// while the audio runs: every frame comes whole, its stamps from one block
+// and its figures from the samples that block carried.
+TEST (AudioThreadRace, AnalysisStartsChangesAndStopsWhileAudioRuns)
+{
+    QuillbeatProcessor processor;
+    constexpr int blockSize = 48;
+    processor.setRateAndBufferSizeDetails (48000.0, blockSize);
+    processor.prepareToPlay (48000.0, blockSize);
+    std::atomic<bool> stop { false };
+    std::int64_t blocks = 0;
+
+    std::thread audio ([&]
+    {
+        CountingPlayHead playHead;
+        processor.setPlayHead (&playHead);
+        juce::AudioBuffer<float> buffer (2, blockSize);
+
+        // Half scale throughout: every frame's peak and RMS read -6.02 dB.
+        for (int ch = 0; ch < 2; ++ch)
+            juce::FloatVectorOperations::fill (buffer.getWritePointer (ch), 0.5f, blockSize);
+
+        juce::MidiBuffer midi;
+
+        for (; ! stop.load (std::memory_order_relaxed); ++blocks)
+        {
+            playHead.block = blocks;
+            processor.processBlock (buffer, midi);
+        }
+
+        processor.setPlayHead (nullptr);
+    });
+
+    // This thread is the message thread: the editor's analyser at the page's
+    // frame rate, sped up, with the page changing its mind now and then.
+    quillbeat::AudioAnalyser analyser (processor.getAudioTap());
+    int rounds = 0, frames = 0, bad = 0;
+    std::int32_t lastBlockCount = 0;
+    juce::String firstBad;
+    quillbeat::AnalysisFrame frame;
+    const auto deadline = std::chrono::steady_clock::now() + raceDuration();
+
+    for (; std::chrono::steady_clock::now() < deadline; ++rounds)
+    {
+        switch (rounds % 50)
+        {
+            case 0: processor.startAnalysis(); break;
+            case 20:
+            {
+                quillbeat::AnalysisSettings settings;
+                settings.fftSize = rounds % 100 == 20 ? 4096 : 1024;
+                settings.bandsPerOctave = rounds % 100 == 20 ? 24 : 3;
+                settings.spectrumPerChannel = rounds % 100 == 20;
+                settings.waveformSlices = 1 + rounds % 1024;
+                analyser.setSettings (settings);
+                break;
+            }
+            case 45: processor.stopAnalysis(); break;
+            default: break;
+        }
+
+        if (! analyser.nextFrame (frame))
+        {
+            std::this_thread::yield();
+            continue;
+        }
+
+        ++frames;
+        const auto block = (std::int64_t) frame.blockCount - 1;
+        const auto levelsRight = std::all_of (frame.levels.begin(), frame.levels.end(), [] (const quillbeat::ChannelLevels& l)
+        {
+            return std::abs (l.peakDb + 6.0206) < 0.01 && std::abs (l.rmsDb + 6.0206) < 0.01 && l.nonFinite == 0 && ! l.clipped;
+        });
+        const auto waveformRight = std::all_of (frame.waveformMax.begin(), frame.waveformMax.end(), [] (const std::vector<float>& row)
+        {
+            return std::all_of (row.begin(), row.end(), [] (float v) { return v == 0.5f; });
+        });
+
+        if (frame.channels != 2 || frame.samples <= 0 || frame.droppedSamples < 0 || frame.blockCount == lastBlockCount
+            || frame.positionSamples != block * 64 || frame.ppqPosition != (double) block * 0.25 || frame.sampleRate != 48000.0
+            || ! levelsRight || ! waveformRight)
+        {
+            if (bad++ == 0)
+                firstBad = "block " + juce::String (frame.blockCount) + ", samples " + juce::String (frame.samples)
+                         + ", position " + juce::String (frame.positionSamples.value_or (-1));
+        }
+
+        lastBlockCount = frame.blockCount;
+    }
+
+    stop = true;
+    audio.join();
+    processor.stopAnalysis();
+
+    EXPECT_EQ (bad, 0) << "first bad frame: " << firstBad;
+    EXPECT_GT (frames, 0);
+    std::cout << "read " << frames << " analysis frames in " << rounds << " rounds over " << blocks << " blocks\n";
 }
 
 } // namespace

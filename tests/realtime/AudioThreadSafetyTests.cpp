@@ -2,6 +2,7 @@
 
 #include "MovingTransport.h"
 
+#include <analysis/AudioAnalyser.h>
 #include <processor/QuillbeatProcessor.h>
 
 #include <gtest/gtest.h>
@@ -52,20 +53,26 @@ class AudioThreadSafety : public ::testing::TestWithParam<StreamFormat>
 {
 };
 
-TEST_P (AudioThreadSafety, ProcessBlockNeitherAllocatesNorLocksNorBlocks)
+// Plays a second of audio (never fewer blocks than it takes to pass every
+// transport phase) with only processBlock watched.
+void expectRealtimeSafe (const StreamFormat& format, bool analysing)
 {
-    const auto [sampleRate, blockSize] = GetParam();
+    const auto [sampleRate, blockSize] = format;
 
     QuillbeatProcessor processor;
     FakePlayHead playHead;
     processor.setPlayHead (&playHead);
     processor.prepareToPlay (sampleRate, blockSize);
 
+    if (analysing)
+        processor.startAnalysis();
+
+    // Half scale, so the frame read afterwards shows the samples arrived.
     juce::AudioBuffer<float> buffer (2, blockSize);
-    buffer.clear();
+    for (int ch = 0; ch < 2; ++ch)
+        juce::FloatVectorOperations::fill (buffer.getWritePointer (ch), 0.5f, blockSize);
     juce::MidiBuffer midi;
 
-    // A second of audio, and never fewer blocks than it takes to pass every transport phase.
     const auto blocks = juce::jmax (64, juce::roundToInt (sampleRate / blockSize));
 
     const auto violations = watchOnDedicatedThread (
@@ -80,7 +87,29 @@ TEST_P (AudioThreadSafety, ProcessBlockNeitherAllocatesNorLocksNorBlocks)
     EXPECT_TRUE (reading.connected);
     EXPECT_EQ (reading.blockCount, blocks);
 
+    // And the tap took every sample, or none at all.
+    EXPECT_EQ (processor.getAudioTap().writeIndex(), analysing ? (std::uint64_t) blocks * (std::uint64_t) blockSize : 0u);
+
+    if (analysing)
+    {
+        quillbeat::AudioAnalyser analyser (processor.getAudioTap());
+        const auto frame = analyser.nextFrame();
+        ASSERT_TRUE (frame.has_value());
+        EXPECT_EQ (frame->blockCount, blocks);
+        EXPECT_NEAR (frame->levels.at (0).peakDb, -6.02, 0.01);
+    }
+
     processor.releaseResources();
+}
+
+TEST_P (AudioThreadSafety, ProcessBlockNeitherAllocatesNorLocksNorBlocks)
+{
+    expectRealtimeSafe (GetParam(), false);
+}
+
+TEST_P (AudioThreadSafety, ProcessBlockFeedingTheAnalysisNeitherAllocatesNorLocksNorBlocks)
+{
+    expectRealtimeSafe (GetParam(), true);
 }
 
 std::string formatName (const ::testing::TestParamInfo<StreamFormat>& info)
@@ -92,6 +121,7 @@ constexpr StreamFormat streamFormats[] = {
     { 44100.0, 1 }, { 44100.0, 64 }, { 44100.0, 512 }, { 44100.0, 1024 }, { 44100.0, 4096 },
     { 48000.0, 1 }, { 48000.0, 64 }, { 48000.0, 512 }, { 48000.0, 1024 }, { 48000.0, 4096 },
     { 96000.0, 1 }, { 96000.0, 64 }, { 96000.0, 512 }, { 96000.0, 1024 }, { 96000.0, 4096 },
+    { 48000.0, 8192 }, { 192000.0, 8192 }, { 22050.0, 7 },
 };
 
 INSTANTIATE_TEST_SUITE_P (Formats, AudioThreadSafety, ::testing::ValuesIn (streamFormats), formatName);
