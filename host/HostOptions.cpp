@@ -105,11 +105,15 @@ juce::String hostUsage()
            "                     [--seconds S] [--editor] [--screenshot FILE.png]\n"
            "                     [--save-state FILE] [--load-state FILE]\n"
            "                     [--page-state TEXT | --page-state-file FILE] [--print-page-state]\n"
+           "                     [--signal sine:FREQ:DBFS | --signal noise:DBFS | --signal silence | --input FILE.wav]\n"
            "--bpm is the tempo from bar 1; --tempo-map changes it at the start of the bars given\n"
            "(at most 8); --loop repeats bars FIRST to LAST, both included; --start-bar is where the\n"
            "transport starts.\n"
            "--page-state and --page-state-file replace the page state the plug-in starts with (after\n"
            "--load-state); --print-page-state prints it at the end, after the summary line, byte for byte.\n"
+           "--signal feeds a sine (FREQ in Hz below 24000, its peak in dBFS from -120 to 0), white noise\n"
+           "(its peak in dBFS) or silence; --input a mono or stereo WAV file in a loop, at the host's rate\n"
+           "whatever the file's. Without either, the input is a fixed test noise.\n"
            "Without --gui, --play/--record/--seconds/--screenshot/--save-state/--load-state/--print-page-state\n"
            "run headless:\n"
            "the plug-in runs for S seconds, a summary is printed, and the exit code is non-zero on any\n"
@@ -138,7 +142,7 @@ ParsedOptions parseHostOptions (const juce::StringArray& arguments, const juce::
         else if (a == "--plugin" || a == "--bpm" || a == "--sig" || a == "--seconds"
                  || a == "--tempo-map" || a == "--loop" || a == "--start-bar"
                  || a == "--screenshot" || a == "--save-state" || a == "--load-state"
-                 || a == "--page-state" || a == "--page-state-file")
+                 || a == "--page-state" || a == "--page-state-file" || a == "--signal" || a == "--input")
         {
             if (! hasValue)
                 return fail (a + " needs a value");
@@ -153,6 +157,22 @@ ParsedOptions parseHostOptions (const juce::StringArray& arguments, const juce::
                     o.pageState = value;
                 else
                     o.pageStateFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+            }
+            else if (a == "--signal" || a == "--input")
+            {
+                if (o.signal.kind != SignalSpec::Kind::testNoise)
+                    return fail ("give the signal once, by --signal or by --input");
+
+                if (a == "--input")
+                    o.signal = { SignalSpec::Kind::file, 0.0, 0.0, juce::File::getCurrentWorkingDirectory().getChildFile (value) };
+                else
+                {
+                    juce::String error;
+                    const auto spec = parseSignalSpec (value, error);
+                    if (! spec.has_value())
+                        return fail ("--signal wants sine:FREQ:DBFS, noise:DBFS or silence: " + error);
+                    o.signal = *spec;
+                }
             }
             else if (a == "--plugin")
                 o.plugin = juce::File::getCurrentWorkingDirectory().getChildFile (value);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HostTimeline.h"
+#include "SignalSource.h"
 
 #include <juce_core/juce_core.h>
 
@@ -28,6 +29,7 @@ struct HostOptions
     std::optional<juce::String> pageState;  // --page-state: start with this page state
     juce::File pageStateFile;           // --page-state-file: start with this file's text as page state
     bool printPageState = false;        // headless: print the page state after the summary
+    SignalSpec signal;                  // --signal or --input: what the plug-in is fed
 };
 
 struct ParsedOptions

@@ -43,6 +43,11 @@ public:
         if (! startWithPageState (error))
             return fail (error, 1);
 
+        auto signal = SignalSource::create (options.signal, error);
+        if (signal == nullptr)
+            return fail (error, 1);
+        runner->setSignal (std::move (signal));
+
         auto& head = runner->getPlayHead();
         head.setTempo (options.bpm);
         head.setTimeSignature (options.timeSigNum, options.timeSigDen);
@@ -53,6 +58,9 @@ public:
         head.setRecording (options.record);
 
         runner->start (! options.headless);
+
+        if (const auto warning = runner->getSignalWarning(); warning.isNotEmpty())
+            std::cerr << "note: " << warning << std::endl;
 
         if (! options.headless || options.openEditor)
             window = std::make_unique<HostWindow> (*runner, ! options.headless || options.openEditor,
@@ -154,6 +162,7 @@ private:
                   << ", at " << formatBarBeatTick (head.getMusicalPosition())
                   << (loop.isActive() ? ", looping " + juce::String (loop.firstBar) + "-" + juce::String (loop.lastBar) : juce::String())
                   << (runner->getStateChangeMark().isSet() ? ", modified" : "")
+                  << ", signal " << runner->describeSignal()
                   << (ok ? "" : "  FAILED") << std::endl;
 
         if (pageState.has_value())

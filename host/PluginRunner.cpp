@@ -1,7 +1,6 @@
 #include "PluginRunner.h"
 
 #include <cstring>
-#include <random>
 
 namespace quillbeat::host
 {
@@ -66,11 +65,8 @@ PluginRunner::PluginRunner (std::unique_ptr<juce::AudioPluginInstance> p)
     plugin->setPlayHead (&playHead);
     plugin->addListener (&stateChanged);
 
-    std::mt19937 random (2024);
-    std::uniform_real_distribution<float> noise (-0.25f, 0.25f);
-    testSignal.resize ((size_t) clockSampleRate * 2);
-    for (auto& s : testSignal)
-        s = noise (random);
+    juce::String error;
+    setSignal (SignalSource::create ({}, error));
 }
 
 PluginRunner::~PluginRunner()
@@ -86,11 +82,25 @@ juce::String PluginRunner::describeSchedule() const
                        : "own clock at 48000 Hz, 512 samples";
 }
 
+void PluginRunner::setSignal (std::unique_ptr<SignalSource> next)
+{
+    jassert (next != nullptr);
+    next->prepare (sampleRate);
+    signalSpec = next->getSpec();
+    signalDescription = next->describe();
+    signalWarning = next->warningAt (sampleRate);
+    signals.send (std::move (next));
+}
+
+// Called only while no block runs.
 void PluginRunner::prepare (double newSampleRate, int maximumBlockSize)
 {
     sampleRate = newSampleRate;
     playHead.setSampleRate (newSampleRate);   // so a seek before the first block lands at this rate
     buffer.setSize (2, maximumBlockSize);
+    sentInput.setSize (2, maximumBlockSize);
+    signals.newest()->prepare (newSampleRate);
+    signalWarning = signals.newest()->warningAt (newSampleRate);
     midi.ensureSize (256);
     plugin->setRateAndBufferSizeDetails (newSampleRate, maximumBlockSize);
     plugin->prepareToPlay (newSampleRate, maximumBlockSize);
@@ -142,7 +152,7 @@ void PluginRunner::audioDeviceIOCallbackWithContext (const float* const*, int, f
 {
     processOneBlock (numSamples);
 
-    // The check is internal; the speakers get silence, not test noise.
+    // The check is internal; the speakers get silence, not the test signal.
     for (int ch = 0; ch < numOutputs; ++ch)
         if (outputs[ch] != nullptr)
             juce::FloatVectorOperations::clear (outputs[ch], numSamples);
@@ -151,31 +161,21 @@ void PluginRunner::audioDeviceIOCallbackWithContext (const float* const*, int, f
 void PluginRunner::processOneBlock (int numSamples) noexcept
 {
     numSamples = juce::jmin (numSamples, buffer.getNumSamples());
-    const auto signalLength = testSignal.size() / 2;
+    signals.current()->fill (buffer.getWritePointer (0), buffer.getWritePointer (1), numSamples);
 
-    // Left and right read different halves of the noise.
-    const auto start = signalPosition;
-    for (int i = 0; i < numSamples; ++i)
-    {
-        const auto at = (start + (size_t) i) % signalLength;
-        buffer.setSample (0, i, testSignal[at]);
-        buffer.setSample (1, i, testSignal[signalLength + at]);
-    }
+    // Checked against the block as sent, so any signal can be checked.
+    for (int ch = 0; ch < 2; ++ch)
+        sentInput.copyFrom (ch, 0, buffer, ch, 0, numSamples);
 
     juce::AudioBuffer<float> block (buffer.getArrayOfWritePointers(), 2, numSamples);
     midi.clear();
     plugin->processBlock (block, midi);
 
     for (int i = 0; i < numSamples; ++i)
-    {
-        const auto at = (start + (size_t) i) % signalLength;
-        const auto left = buffer.getSample (0, i), right = buffer.getSample (1, i);
-        if (std::memcmp (&left, &testSignal[at], sizeof left) != 0
-            || std::memcmp (&right, &testSignal[signalLength + at], sizeof right) != 0)
+        if (std::memcmp (buffer.getReadPointer (0, i), sentInput.getReadPointer (0, i), sizeof (float)) != 0
+            || std::memcmp (buffer.getReadPointer (1, i), sentInput.getReadPointer (1, i), sizeof (float)) != 0)
             mismatches.fetch_add (1);
-    }
 
-    signalPosition = (start + (size_t) numSamples) % signalLength;
     playHead.advance (numSamples, sampleRate);
     blocks.fetch_add (1);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "HandOver.h"
 #include "HostPlayHead.h"
+#include "SignalSource.h"
 #include "StateChangeMark.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
@@ -8,15 +10,13 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 namespace quillbeat::host
 {
 
 // Loads a VST3 plug-in and runs audio through it on a real-time schedule:
-// the audio device when there is one, else a clock thread of its own. The
-// input is a known test signal, so every block checks that the plug-in
-// handed it back unchanged.
+// the audio device when there is one, else a clock thread of its own. Every
+// block checks that the plug-in handed its input back unchanged, bit for bit.
 class PluginRunner final : private juce::AudioIODeviceCallback
 {
 public:
@@ -38,6 +38,13 @@ public:
     juce::int64 getMismatchCount() const noexcept { return mismatches.load(); }
     double getSampleRate() const noexcept { return sampleRate; }
     juce::String describeSchedule() const;
+
+    // Message thread, audio running or not: the signal fed from the next block on.
+    void setSignal (std::unique_ptr<SignalSource>);
+    // Message thread: the signal last set, and what to know about it at the current rate.
+    const SignalSpec& getSignalSpec() const noexcept { return signalSpec; }
+    juce::String describeSignal() const { return signalDescription; }
+    juce::String getSignalWarning() const { return signalWarning; }
 
 private:
     class ClockThread;
@@ -61,9 +68,12 @@ private:
 
     double sampleRate = clockSampleRate;
     juce::AudioBuffer<float> buffer;
-    std::vector<float> testSignal;      // a second of noise per channel, read in a loop
-    size_t signalPosition = 0;
+    juce::AudioBuffer<float> sentInput;     // the block as handed to the plug-in, to check against
     juce::MidiBuffer midi;
+
+    HandOver<SignalSource> signals;
+    SignalSpec signalSpec;
+    juce::String signalDescription, signalWarning;
 
     std::atomic<juce::int64> blocks { 0 }, mismatches { 0 };
 };
