@@ -3,6 +3,9 @@
 #include "HostOptions.h"
 #include "PageStateInHostState.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace quillbeat::host
 {
 
@@ -11,6 +14,16 @@ namespace
     constexpr int rowHeight = 38;
     constexpr int barHeight = 2 * rowHeight;
     constexpr const char* windowTitle = "Quillbeat stand-in host";
+
+    // The window's signal menu; the item after these picks a WAV file.
+    const SignalSpec menuSignals[] = {
+        { SignalSpec::Kind::testNoise },
+        { SignalSpec::Kind::sine, 997.0, -6.0 },
+        { SignalSpec::Kind::sine, 1000.0, 0.0 },
+        { SignalSpec::Kind::noise, 0.0, -12.0 },
+        { SignalSpec::Kind::silence },
+    };
+    constexpr int wavFileItem = (int) std::size (menuSignals) + 1;
 
     juce::String formatClock (double seconds)
     {
@@ -29,7 +42,8 @@ public:
         auto& head = runner.getPlayHead();
 
         for (auto* c : std::initializer_list<juce::Component*> { &play, &record, &rewind, &tempo, &signature, &status,
-                                                                 &loop, &loopRange, &tempoStepsLabel, &tempoSteps, &save, &load })
+                                                                 &loop, &loopRange, &tempoStepsLabel, &tempoSteps, &signal,
+                                                                 &save, &load })
             addAndMakeVisible (c);
 
         play.setClickingTogglesState (true);
@@ -79,6 +93,12 @@ public:
         tempoSteps.setTooltip ("Tempo changes at bar starts, e.g. 9:96,17:140 (the slider is the tempo from bar 1)");
         tempoSteps.onReturnKey = tempoSteps.onFocusLost = [this] { applyTempoSteps(); };
 
+        for (const auto& spec : menuSignals)
+            signal.addItem (describeSignalSpec (spec), signal.getNumItems() + 1);
+        signal.addItem (juce::String::fromUTF8 ("WAV file\u2026"), wavFileItem);
+        showSignal();
+        signal.onChange = [this] { pickSignal(); };
+
         save.onClick = [this] { chooseStateFile (true); };
         load.onClick = [this] { chooseStateFile (false); };
 
@@ -110,6 +130,7 @@ public:
         loopRange.setBounds (timeline.removeFromLeft (70));
         tempoStepsLabel.setBounds (timeline.removeFromLeft (100));
         tempoSteps.setBounds (timeline.removeFromLeft (180).withTrimmedLeft (4));
+        signal.setBounds (timeline.removeFromLeft (230).withTrimmedLeft (8));
         load.setBounds (timeline.removeFromRight (90).withTrimmedLeft (4));
         save.setBounds (timeline.removeFromRight (90).withTrimmedLeft (4));
 
@@ -194,6 +215,61 @@ private:
             runner.getPlayHead().setTempoSteps (*steps);
     }
 
+    // Shows the signal the runner was last given: its menu item, or its
+    // description when no item names it (a file, or one from the command line).
+    void showSignal()
+    {
+        const auto& current = runner.getSignalSpec();
+        const auto* item = std::find (std::begin (menuSignals), std::end (menuSignals), current);
+
+        if (item != std::end (menuSignals))
+            signal.setSelectedId ((int) (item - std::begin (menuSignals)) + 1, juce::dontSendNotification);
+        else
+            signal.setText (runner.describeSignal(), juce::dontSendNotification);
+
+        signal.setTooltip (runner.describeSignal() + (runner.getSignalWarning().isNotEmpty() ? "\n" + runner.getSignalWarning() : juce::String()));
+    }
+
+    void pickSignal()
+    {
+        const auto id = signal.getSelectedId();
+
+        if (id >= 1 && id < wavFileItem)
+            return useSignal (menuSignals[id - 1]);
+
+        if (id != wavFileItem)
+            return;
+
+        showSignal();   // until a file is picked
+        chooser = std::make_unique<juce::FileChooser> ("Feed a WAV file, in a loop",
+                                                       juce::File::getSpecialLocation (juce::File::userHomeDirectory), "*.wav");
+        chooser->launchAsync (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+                              [this] (const juce::FileChooser& fc)
+        {
+            if (const auto file = fc.getResult(); file != juce::File())
+                useSignal ({ SignalSpec::Kind::file, 0.0, 0.0, file });
+        });
+    }
+
+    void useSignal (const SignalSpec& spec)
+    {
+        juce::String error;
+
+        if (auto source = SignalSource::create (spec, error))
+        {
+            runner.setSignal (std::move (source));
+
+            if (const auto warning = runner.getSignalWarning(); warning.isNotEmpty())
+                juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::InfoIcon, "Signal", warning);
+        }
+        else
+        {
+            juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, "Signal", error);
+        }
+
+        showSignal();
+    }
+
     void chooseStateFile (bool saving)
     {
         chooser = std::make_unique<juce::FileChooser> (saving ? "Save the plug-in's state" : "Load a plug-in state",
@@ -229,7 +305,7 @@ private:
     PluginRunner& runner;
     juce::TextButton play { "Play" }, record { "Rec" }, rewind { "|<" }, save { "Save state" }, load { "Load state" };
     juce::Slider tempo;
-    juce::ComboBox signature;
+    juce::ComboBox signature, signal;
     juce::Label status, tempoStepsLabel;
     juce::ToggleButton loop { "Loop" };
     juce::TextEditor loopRange, tempoSteps;
