@@ -1,10 +1,10 @@
 // The sound passing through the plug-in: level meters and a spectrum beside
 // them, and a strip under the beat grid with the current bar's waveform. The
 // page asks for analysis as it loads and draws on one requestAnimationFrame
-// chain, which runs only while there is something new to show: a frame came,
-// or the meters and spectrum are still settling. A stream that stops (the
-// host stopped processing, the analysis was stopped) lets them fall to rest
-// after STREAM_QUIET_MS, and then nothing is scheduled.
+// chain: one frame per analysis frame while they come, and after they stop
+// (the host stopped processing, the view was hidden) every display frame
+// while the meters and spectrum fall to rest, STREAM_QUIET_MS later. Then
+// nothing is scheduled.
 
 import {
   ANALYSIS_FLOOR_DB,
@@ -189,7 +189,9 @@ export function mountAnalysisDisplay(root: HTMLElement, options: AnalysisDisplay
 
     fresh = false;
     settling = moving;
-    if (moving) schedule();
+    // While frames flow, each brings its own redraw: drawing between them too
+    // would double the cost for a fall nobody can tell from the next frame's.
+    if (moving && quiet) schedule();
   }
 
   function onFrame(frame: AnalysisFrame, arrivedAtMs: number): void {
