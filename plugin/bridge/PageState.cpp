@@ -1,34 +1,13 @@
 #include "PageState.h"
 
+#include "NativeAnswer.h"
+
 #include <processor/SessionState.h>
 
 #include <cstring>
 
 namespace quillbeat
 {
-
-namespace
-{
-    juce::String describeType (const juce::var& value)
-    {
-        if (value.isVoid() || value.isUndefined())
-            return "nothing";
-
-        if (value.isBool())
-            return "a boolean";
-
-        if (value.isInt() || value.isInt64() || value.isDouble())
-            return "a number";
-
-        if (value.isArray())
-            return "an array";
-
-        if (value.isObject())
-            return "an object";
-
-        return "another kind of value";
-    }
-} // namespace
 
 std::optional<juce::String> pageStateRefusal (const void* utf8, size_t numBytes)
 {
@@ -47,7 +26,7 @@ PageStateRequest readPageStateRequest (const juce::Array<juce::var>& arguments)
     const auto value = arguments.isEmpty() ? juce::var() : arguments.getReference (0);
 
     if (! value.isString())
-        return { std::nullopt, "the page state must be a string, not " + describeType (value) };
+        return { std::nullopt, "the page state must be a string, not " + describeValueType (value) };
 
     auto text = value.toString();
 
@@ -59,13 +38,7 @@ PageStateRequest readPageStateRequest (const juce::Array<juce::var>& arguments)
 
 juce::var pageStateSetResult (const juce::String& error)
 {
-    auto object = std::make_unique<juce::DynamicObject>();
-    object->setProperty ("ok", error.isEmpty());
-
-    if (error.isNotEmpty())
-        object->setProperty ("error", error);
-
-    return juce::var (object.release());
+    return okOrError (error);
 }
 
 } // namespace quillbeat
