@@ -3,6 +3,8 @@
 #include "EditorWebView.h"
 #include "ResourceProvider.h"
 
+#include <bridge/AnalysisRequest.h>
+#include <bridge/NativeAnswer.h>
 #include <bridge/PageState.h>
 #include <bridge/PlayheadMessage.h>
 #include <bridge/TransportMessage.h>
@@ -55,6 +57,7 @@ QuillbeatEditor::~QuillbeatEditor()
 {
     stopTimer();
     devServerWatch.reset();
+    analysisFeed.reset();   // the processor stops copying its audio for the page
     processor.setWindowSize (getWidth(), getHeight());
     webView.reset();
 }
@@ -68,6 +71,12 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
     const auto engineLoader = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
                                   .getParentDirectory()
                                   .getChildFile ("WebView2Loader.dll");
+
+    analysisFeed = std::make_unique<quillbeat::AnalysisFeed> (processor, [this] (const juce::var& frame)
+    {
+        if (webView != nullptr)
+            webView->emitEventIfBrowserIsVisible (quillbeat::analysisFrameEventName, frame);
+    });
 
     using Options = juce::WebBrowserComponent::Options;
     const auto options =
@@ -108,6 +117,13 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
                                          processor.setWebStateFromPage (*request.text);
 
                                      completion (quillbeat::pageStateSetResult (request.error));
+                                 })
+            .withNativeFunction (quillbeat::setAnalysisFunctionName,
+                                 [this] (const juce::Array<juce::var>& arguments,
+                                         juce::WebBrowserComponent::NativeFunctionCompletion completion)
+                                 {
+                                     completion (quillbeat::okOrError (analysisFeed != nullptr ? analysisFeed->apply (arguments)
+                                                                                               : juce::String ("the editor is closing")));
                                  })
             .withUserScript (startupScript)
             .withResourceProvider ([&processor = processor, root = webRoot] (const juce::String& path)
@@ -164,6 +180,9 @@ void QuillbeatEditor::showFallbackMessage()
     webViewFailed = true;
     stopTimer();
     devServerWatch.reset();
+
+    if (analysisFeed != nullptr)
+        analysisFeed->stop();
 
     if (webView != nullptr)
         webView->setVisible (false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnalysisFeed.h"
 #include "DevServerWatch.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -42,6 +43,7 @@ public:
     juce::WebBrowserComponent* getWebView() const noexcept { return webView.get(); }
     bool hasWebViewFailed() const noexcept { return webViewFailed; }
     bool isTicking() const noexcept { return isTimerRunning(); }
+    bool isSendingAnalysis() const noexcept { return analysisFeed != nullptr && analysisFeed->isRunning(); }
     int getTickInterval() const noexcept { return getTimerInterval(); }
 
     static juce::String fallbackMessage();
@@ -70,6 +72,7 @@ private:
     bool layoutNudged = false;
     Shown shown = Shown::installedPage;
     std::unique_ptr<quillbeat::DevServerWatch> devServerWatch;
+    std::unique_ptr<quillbeat::AnalysisFeed> analysisFeed;
     juce::uint32 seenStateLoads = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuillbeatEditor)
