@@ -41,7 +41,10 @@ public:
     // more strictly than the framework's own reader. Nothing when it is not JSON.
     std::optional<juce::var> parseJson (const juce::String& text) { return call ("parseJsonStrictly", text); }
 
-private:
+    // Adds a target's own functions to the engine, for call() to reach.
+    bool define (const juce::String& script) { return engine.execute (script).wasOk(); }
+
+    // A function's result, or nothing when it throws.
     std::optional<juce::var> call (const char* function, const juce::var& argument)
     {
         juce::Result result = juce::Result::ok();
@@ -54,5 +57,6 @@ private:
         return value;
     }
 
+private:
     juce::JavascriptEngine engine;
 };

@@ -16,7 +16,7 @@ esac
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-targets=(StateLoadingFuzzer ResourcePathFuzzer RenderingFuzzer)
+targets=(StateLoadingFuzzer ResourcePathFuzzer RenderingFuzzer AnalysisFuzzer)
 build=build/fuzz
 scratch="$build/corpus"
 crashes="$build/crashes"
