@@ -22,10 +22,11 @@ void AudioTap::write (const float* const* channels, int numChannels, int numSamp
 {
     auto* const ring = storage.load (std::memory_order_acquire);
 
-    if (ring == nullptr || numSamples < 0)
+    // A block without audio leaves the ring and its stamp as they were.
+    if (ring == nullptr || numSamples <= 0 || numChannels <= 0)
         return;
 
-    const auto channelCount = std::clamp (numChannels, 0, maxChannels);
+    const auto channelCount = std::min (numChannels, maxChannels);
 
     if (const auto requested = requestedGeneration.load (std::memory_order_acquire); requested != writerGeneration)
     {
@@ -45,13 +46,20 @@ void AudioTap::write (const float* const* channels, int numChannels, int numSamp
     // claim, and so knows its copy overlapped this write.
     claimed.store (end, std::memory_order_relaxed);
 
+    // At most two runs: up to the ring's end, then from its start.
+    const auto offset = (int) (first & mask);
+    const auto beforeWrap = std::min (kept, capacity - offset);
+
     for (int ch = 0; ch < channelCount; ++ch)
     {
         const auto* source = channels[ch] + skipped;
         auto* const row = ring + (size_t) ch * capacity;
 
-        for (int i = 0; i < kept; ++i)
-            row[(first + (std::uint64_t) i) & mask].store (source[i], std::memory_order_release);
+        for (int i = 0; i < beforeWrap; ++i)
+            row[offset + i].store (source[i], std::memory_order_release);
+
+        for (int i = beforeWrap; i < kept; ++i)
+            row[i - beforeWrap].store (source[i], std::memory_order_release);
     }
 
     writerIndex = end;
@@ -84,13 +92,20 @@ std::uint64_t AudioTap::read (std::uint64_t from, std::uint64_t to, float* const
     const auto start = std::max (from, oldestKept);
     const auto channelCount = std::clamp (numChannels, 0, maxChannels);
 
+    const auto count = (int) (to - start);
+    const auto offset = (int) (start & mask);
+    const auto beforeWrap = std::min (count, capacity - offset);
+
     for (int ch = 0; ch < channelCount; ++ch)
     {
         const auto* const row = ring + (size_t) ch * capacity;
-        auto* const out = destination[ch];
+        auto* const out = destination[ch] + (start - from);
 
-        for (auto index = start; index < to; ++index)
-            out[index - from] = row[index & mask].load (std::memory_order_acquire);
+        for (int i = 0; i < beforeWrap; ++i)
+            out[i] = row[offset + i].load (std::memory_order_acquire);
+
+        for (int i = beforeWrap; i < count; ++i)
+            out[i] = row[i - beforeWrap].load (std::memory_order_acquire);
     }
 
     // Loaded after every sample: any sample overwritten during the copy is

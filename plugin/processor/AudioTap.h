@@ -65,7 +65,7 @@ public:
     // Audio thread only. Copies the block's first one or two channels into the
     // ring (only the newest `capacity` samples of a longer block), then
     // publishes its stamp. Never blocks, allocates or calls the system; does
-    // nothing before allocate().
+    // nothing before allocate(), nor for a block without channels or samples.
     void write (const float* const* channels, int numChannels, int numSamples, const BlockInfo& info) noexcept;
 
     // Any thread: how many samples per channel have been written, ever.

@@ -30,10 +30,11 @@ void QuillbeatProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::M
     const auto& block = transport.capture (getPlayHead(), getSampleRate());
 
     if (analysisWanted.load (std::memory_order_relaxed))
-        tap.write (buffer.getArrayOfReadPointers(), buffer.getNumChannels(), buffer.getNumSamples(), stampOf (block));
+        feedAnalysis (buffer, block);
 }
 
-quillbeat::AudioTap::BlockInfo QuillbeatProcessor::stampOf (const quillbeat::TransportSnapshot::Block& block) noexcept
+// Out of line, so the path without a page keeps processBlock as small as it was.
+void QuillbeatProcessor::feedAnalysis (const juce::AudioBuffer<float>& buffer, const quillbeat::TransportSnapshot::Block& block) noexcept
 {
     quillbeat::AudioTap::BlockInfo info;
     info.blockCount = block.blockCount;
@@ -49,7 +50,7 @@ quillbeat::AudioTap::BlockInfo QuillbeatProcessor::stampOf (const quillbeat::Tra
             info.ppqPosition = *ppq;
     }
 
-    return info;
+    tap.write (buffer.getArrayOfReadPointers(), buffer.getNumChannels(), buffer.getNumSamples(), info);
 }
 
 void QuillbeatProcessor::startAnalysis()

@@ -84,7 +84,7 @@ private:
     // Off, processBlock's only cost for analysis is loading this flag.
     std::atomic<bool> analysisWanted { false };
     quillbeat::AudioTap tap;
-    static quillbeat::AudioTap::BlockInfo stampOf (const quillbeat::TransportSnapshot::Block&) noexcept;
+    void feedAnalysis (const juce::AudioBuffer<float>&, const quillbeat::TransportSnapshot::Block&) noexcept;
 
     double preparedSampleRate = 0.0;
     int preparedBlockSize = 0;
