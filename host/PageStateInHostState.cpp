@@ -42,57 +42,61 @@ namespace
                                 juce::MemoryBlock (split, (size_t) (end - split)) };
     }
 
-    std::optional<SessionState> sessionStateOf (const ComponentState& component)
+    // The host's state taken apart: its XML, the component's bytes split at
+    // the end of the plug-in's JSON, and that JSON read.
+    struct HostState
     {
-        return decodeSessionState (component.json.getData(), (int) component.json.getSize());
+        std::unique_ptr<juce::XmlElement> xml;
+        ComponentState component;
+        SessionState session;
+    };
+
+    std::optional<HostState> readHostState (const juce::MemoryBlock& hostState)
+    {
+        auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+
+        if (xml == nullptr)
+            return {};
+
+        auto component = componentStateOf (*xml);
+
+        if (! component.has_value())
+            return {};
+
+        auto session = decodeSessionState (component->json.getData(), (int) component->json.getSize());
+
+        if (! session.has_value())
+            return {};
+
+        return HostState { std::move (xml), std::move (*component), std::move (*session) };
     }
 } // namespace
 
 std::optional<juce::String> pageStateIn (const juce::MemoryBlock& hostState)
 {
-    const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
-
-    if (xml == nullptr)
-        return {};
-
-    const auto component = componentStateOf (*xml);
-
-    if (! component.has_value())
-        return {};
-
-    const auto session = sessionStateOf (*component);
-    return session.has_value() ? std::optional (session->webState) : std::nullopt;
+    const auto state = readHostState (hostState);
+    return state.has_value() ? std::optional (state->session.webState) : std::nullopt;
 }
 
 std::optional<juce::MemoryBlock> withPageState (const juce::MemoryBlock& hostState, const juce::String& pageState)
 {
-    const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+    auto state = readHostState (hostState);
 
-    if (xml == nullptr)
+    if (! state.has_value())
         return {};
 
-    const auto component = componentStateOf (*xml);
-
-    if (! component.has_value())
-        return {};
-
-    auto session = sessionStateOf (*component);
-
-    if (! session.has_value())
-        return {};
-
-    session->webState = pageState;
+    state->session.webState = pageState;
 
     juce::MemoryOutputStream bytes;
-    bytes << encodeSessionState (*session);
-    bytes << component->trailer;
+    bytes << encodeSessionState (state->session);
+    bytes << state->component.trailer;
 
-    auto* element = xml->getChildByName (componentTag);
+    auto* element = state->xml->getChildByName (componentTag);
     element->deleteAllTextElements();
     element->addTextElement (bytes.getMemoryBlock().toBase64Encoding());
 
     juce::MemoryBlock result;
-    juce::AudioProcessor::copyXmlToBinary (*xml, result);
+    juce::AudioProcessor::copyXmlToBinary (*state->xml, result);
     return result;
 }
 
