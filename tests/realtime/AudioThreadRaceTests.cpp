@@ -513,20 +513,25 @@ TEST (AudioThreadRace, AnalysisStartsChangesAndStopsWhileAudioRuns)
 
     for (; std::chrono::steady_clock::now() < deadline; ++rounds)
     {
-        switch (rounds % 50)
+        // A short cycle, so even a slow sanitised run passes through it many times.
+        const auto wide = rounds / 8 % 2 == 0;
+
+        switch (rounds % 8)
         {
             case 0: processor.startAnalysis(); break;
-            case 20:
+            case 3:
+            case 5:
             {
                 quillbeat::AnalysisSettings settings;
-                settings.fftSize = rounds % 100 == 20 ? 4096 : 1024;
-                settings.bandsPerOctave = rounds % 100 == 20 ? 24 : 3;
-                settings.spectrumPerChannel = rounds % 100 == 20;
+                settings.fftSize = wide ? 4096 : 1024;
+                settings.bandsPerOctave = wide ? 24 : 3;
+                settings.spectrumPerChannel = wide;
+                settings.levels = rounds % 8 == 3 || wide;
                 settings.waveformSlices = 1 + rounds % 1024;
                 analyser.setSettings (settings);
                 break;
             }
-            case 45: processor.stopAnalysis(); break;
+            case 7: processor.stopAnalysis(); break;
             default: break;
         }
 
