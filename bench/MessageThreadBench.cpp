@@ -1,6 +1,7 @@
 // The message thread's work, measured with Google Benchmark: rendering one
 // tick for the page, answering "getTransport", serving the transport script
-// and a 1 MiB file, saving and loading the state. Where the framework offers
+// and a 1 MiB file, saving and loading the state, making one analysis frame
+// and encoding it for the page three ways. Where the framework offers
 // the same job done plainly (reading the file with juce::File, a bare JSON
 // round trip of the same state) that is measured too, as the baseline.
 //
@@ -11,6 +12,8 @@
 
 #include "../tests/unit/FakePlayHead.h"
 
+#include <analysis/AudioAnalyser.h>
+#include <bridge/AnalysisMessage.h>
 #include <bridge/TransportMessage.h>
 #include <editor/ResourceProvider.h>
 #include <processor/QuillbeatProcessor.h>
@@ -78,6 +81,118 @@ struct Fixture
 std::unique_ptr<Fixture> theFixture;
 
 Fixture& fixture() { return *theFixture; }
+
+// Stereo audio at 48 kHz as a page at 30 frames a second sees it: 1,600
+// samples a frame, a 997 Hz sine on the left and noise on the right, with the
+// default analysis (levels, a 2048-point spectrum in sixth-octave bands, a
+// 256-slice waveform).
+struct AnalysisFixture
+{
+    static constexpr int samplesPerFrame = 1600;
+
+    AnalysisFixture()
+    {
+        tap.allocate();
+        analyser.setSettings ({});
+        juce::Random random (7);
+        for (int i = 0; i < samplesPerFrame; ++i)
+        {
+            audio.setSample (0, i, 0.5f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 997.0 * i / 48000.0));
+            audio.setSample (1, i, random.nextFloat() * 0.5f - 0.25f);
+        }
+        writeFrameOfAudio();
+        analyser.nextFrame (frame);
+    }
+
+    void writeFrameOfAudio()
+    {
+        block.captureTimeNs += 33'333'333;
+        block.blockCount += 1;
+        tap.write (audio.getArrayOfReadPointers(), 2, samplesPerFrame, block);
+    }
+
+    quillbeat::AudioTap tap;
+    quillbeat::AudioAnalyser analyser { tap };
+    quillbeat::AnalysisFrame frame;
+    quillbeat::AudioTap::BlockInfo block { 0, 0, 0.0, 0, 48000.0 };
+    juce::AudioBuffer<float> audio { 2, samplesPerFrame };
+};
+
+std::unique_ptr<AnalysisFixture> theAnalysisFixture;
+
+AnalysisFixture& analysisFixture() { return *theAnalysisFixture; }
+
+// The audio thread's copy into the tap is included: a few hundred nanoseconds.
+void makeAnalysisFrame (benchmark::State& run)
+{
+    auto& f = analysisFixture();
+    for (auto _ : run)
+    {
+        f.writeFrameOfAudio();
+        if (! f.analyser.nextFrame (f.frame))
+            run.SkipWithError ("no frame");
+        benchmark::DoNotOptimize (f.frame);
+    }
+}
+
+// What the framework sends for an event: the object, as JSON text.
+void encodeFrameAsObject (benchmark::State& run)
+{
+    const auto& frame = analysisFixture().frame;
+    for (auto _ : run)
+        benchmark::DoNotOptimize (juce::JSON::toString (quillbeat::buildAnalysisFrameObject (frame, 0), true));
+}
+
+// The same numbers as bare arrays, without keys.
+juce::var frameAsArrays (const quillbeat::AnalysisFrame& frame)
+{
+    juce::Array<juce::var> values { frame.blockCount, (juce::int64) frame.positionSamples.value_or (0),
+                                    frame.ppqPosition.value_or (0.0), (double) frame.captureTimeNs / 1.0e6, 0.0,
+                                    frame.sampleRate, (juce::int64) frame.samples, (juce::int64) frame.droppedSamples,
+                                    frame.channels };
+    for (const auto& level : frame.levels)
+        for (const juce::var value : { juce::var (std::round (level.peakDb * 100.0) / 100.0),
+                                       juce::var (std::round (level.rmsDb * 100.0) / 100.0), juce::var (level.clipped),
+                                       juce::var ((juce::int64) level.nonFinite) })
+            values.add (value);
+    for (const auto* rows : { &frame.bandDb, &frame.waveformMin, &frame.waveformMax })
+        for (const auto& row : *rows)
+        {
+            juce::Array<juce::var> numbers;
+            for (auto v : row)
+                numbers.add (std::round ((double) v * 1.0e4) / 1.0e4);
+            values.add (numbers);
+        }
+    return values;
+}
+
+void encodeFrameAsArrays (benchmark::State& run)
+{
+    const auto& frame = analysisFixture().frame;
+    for (auto _ : run)
+        benchmark::DoNotOptimize (juce::JSON::toString (frameAsArrays (frame), true));
+}
+
+// What a resource provider would serve the page to fetch: the figures as
+// 32-bit floats, with no text at all.
+std::vector<std::byte> frameAsBinary (const quillbeat::AnalysisFrame& frame)
+{
+    std::vector<float> values { (float) frame.blockCount, (float) frame.samples };
+    for (const auto& level : frame.levels)
+        values.insert (values.end(), { (float) level.peakDb, (float) level.rmsDb, level.clipped ? 1.0f : 0.0f });
+    for (const auto* rows : { &frame.bandDb, &frame.waveformMin, &frame.waveformMax })
+        for (const auto& row : *rows)
+            values.insert (values.end(), row.begin(), row.end());
+    const auto* bytes = reinterpret_cast<const std::byte*> (values.data());
+    return { bytes, bytes + values.size() * sizeof (float) };
+}
+
+void encodeFrameAsBinary (benchmark::State& run)
+{
+    const auto& frame = analysisFixture().frame;
+    for (auto _ : run)
+        benchmark::DoNotOptimize (frameAsBinary (frame));
+}
 
 void renderTick (benchmark::State& run)
 {
@@ -217,6 +332,9 @@ const Measure measures[] = {
     { "serveResource: 1 MiB file", serveLargeFile, readLargeFileInOneCall, "one juce::FileInputStream::read" },
     { "state save, 4 KiB page state (getStateInformation)", saveState, writeStateAsBareJson, "bare juce::JSON::toString" },
     { "state load, 4 KiB page state (setStateInformation)", loadState, parseStateAsBareJson, "bare juce::JSON::parse" },
+    { "one analysis frame made: 1,600 stereo samples in, levels, 2048-point spectrum and 256-slice waveform out", makeAnalysisFrame, nullptr, nullptr },
+    { "one analysis frame encoded as the page gets it: JSON object", encodeFrameAsObject, encodeFrameAsArrays, "JSON of bare arrays" },
+    { "one analysis frame encoded as the page gets it: JSON object", encodeFrameAsObject, encodeFrameAsBinary, "32-bit floats for a resource provider" },
 };
 
 constexpr int repetitions = 15;
@@ -248,8 +366,26 @@ int main (int argc, char** argv)
                 registerBenchmark (name, function);
 
     theFixture = std::make_unique<Fixture>();
+    theAnalysisFixture = std::make_unique<AnalysisFixture>();
     MedianCollector collector;
     benchmark::RunSpecifiedBenchmarks (&collector);
+
+    // Bytes per frame of each encoding, and what making frames costs per second of audio.
+    const auto& frame = analysisFixture().frame;
+    const auto objectBytes = (double) juce::JSON::toString (quillbeat::buildAnalysisFrameObject (frame, 0), true).getNumBytesAsUTF8();
+    bench::print ({ "Message thread", "one analysis frame's size: JSON object vs JSON of bare arrays", bench::count (objectBytes) + " B",
+                    bench::count ((double) juce::JSON::toString (frameAsArrays (frame), true).getNumBytesAsUTF8()) + " B",
+                    bench::ratio (objectBytes, (double) juce::JSON::toString (frameAsArrays (frame), true).getNumBytesAsUTF8()) });
+    bench::print ({ "Message thread", "one analysis frame's size: JSON object vs 32-bit floats", bench::count (objectBytes) + " B",
+                    bench::count ((double) frameAsBinary (frame).size()) + " B",
+                    bench::ratio (objectBytes, (double) frameAsBinary (frame).size()) });
+    const auto made = collector.medians.find ("one analysis frame made: 1,600 stereo samples in, levels, 2048-point spectrum and 256-slice waveform out");
+    const auto encoded = collector.medians.find ("one analysis frame encoded as the page gets it: JSON object");
+    if (made != collector.medians.end() && encoded != collector.medians.end())
+        bench::print ({ "Message thread", "analysis per second of 48 kHz stereo audio at 30 frames a second (made and encoded), % of one core",
+                        bench::format ("%.2f %%", 30.0 * (made->second + encoded->second) / 1.0e9 * 100.0) });
+
+    theAnalysisFixture.reset();
     theFixture.reset();
 
     for (const auto& error : collector.failed)

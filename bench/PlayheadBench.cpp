@@ -9,7 +9,10 @@
 // log of blocks. CPU is the host process and its web-engine processes over
 // ten seconds: a bare browser component on a static page, the page as it was
 // before the playhead existed, and today's page with its smooth display off
-// and on.
+// and on, with its analysis views (the page asks for analysis as it loads)
+// and with the analysis stopped. The analysis frames' latency is measured in
+// the same editor: from the capture of the newest block a frame covers to the
+// frame's arrival in the page, on the plug-in's clock.
 //
 // Usage: QuillbeatPlayheadBench --page DIR [--earlier-page DIR]
 // Prints table rows; run on a display with a scratch HOME.
@@ -394,6 +397,49 @@ double editorCpuPercent (const juce::String& readyExpression, const juce::String
     return cpuPercentWhile (view, readyExpression);
 }
 
+// From a block's capture to the arrival in the page of the analysis frame
+// whose newest block it is, in ms; and the frames the page got per second.
+struct AnalysisLatency
+{
+    std::vector<double> latenciesMs;
+    double framesPerSecond = 0.0, clockUncertaintyMs = 0.0;
+};
+
+AnalysisLatency measureAnalysisLatency (const juce::File& page)
+{
+    installPage (page);
+    QuillbeatProcessor processor;
+    RealtimeHost host (processor);
+    host.playHead.setTempo (128.0);
+    host.playHead.setPlaying (true);
+
+    QuillbeatEditor editor (processor);
+    editor.addToDesktop (0);
+    editor.setVisible (true);
+    auto& view = *editor.getWebView();
+
+    AnalysisLatency result;
+    if (! pageBecomes (view, "window.quillbeatAnalysis && window.__JUCE__ && window.__JUCE__.backend", 20000))
+        return result;
+
+    evaluateInPage (view, "window.__analysisArrivals = []; window.__JUCE__.backend.addEventListener ('analysisFrame', "
+                          "(f) => window.__analysisArrivals.push ([f.captureTimeMs, performance.now()])); true");
+    pumpFor (5000);
+    const auto clock = mapPageClock (view);
+    const auto arrivals = evaluateInPage (view, "window.__analysisArrivals", 10000).value_or (juce::var());
+
+    if (! arrivals.isArray() || arrivals.size() < 2)
+        return result;
+
+    for (const auto& arrival : *arrivals.getArray())
+        result.latenciesMs.push_back (((double) arrival[1] * 1.0e6 + clock.offsetNs) / 1.0e6 - (double) arrival[0]);
+
+    const auto first = (double) arrivals[0][1], last = (double) arrivals[arrivals.size() - 1][1];
+    result.framesPerSecond = 1000.0 * (arrivals.size() - 1) / (last - first);
+    result.clockUncertaintyMs = clock.uncertaintyMs;
+    return result;
+}
+
 std::string percent (double value) { return bench::format ("%.1f %%", value); }
 std::string ms (double value) { return bench::format ("%.2f ms", value); }
 } // namespace
@@ -467,5 +513,21 @@ int main (int argc, char** argv)
     const juce::String ready = "window.quillbeatPlayhead && window.quillbeatPlayhead.predict";
     cpuRow ("the shipped page, smooth display off", editorCpuPercent (ready, "window.quillbeatPlayhead.setSmooth (false)"));
     cpuRow ("the shipped page, smooth display on", editorCpuPercent (ready, "window.quillbeatPlayhead.setSmooth (true)"));
+
+    // The same page with the analysis stopped, through the framework's own call of a native function.
+    const juce::String stopAnalysis = "window.quillbeatPlayhead.setSmooth (true); window.__JUCE__.backend.emitEvent ("
+                                      "'__juce__invoke', { name: 'setAnalysis', params: [null], resultId: 424242 }); true";
+    cpuRow ("the shipped page, smooth display on, analysis stopped (no meters, spectrum or waveform)",
+            editorCpuPercent (ready, stopAnalysis));
+
+    const auto analysis = measureAnalysisLatency (page);
+    const auto& l = analysis.latenciesMs;
+    const auto analysisFrames = " (real engine, shipped page at 30 frames a second, " + std::to_string (l.size()) + " frames)";
+    bench::print ({ "Analysis", "from a block's capture to its frame's arrival in the page, median" + analysisFrames,
+                    l.empty() ? "n/a" : ms (percentile (l, 0.5)), "—", "—", "" });
+    bench::print ({ "Analysis", "same, 99th percentile", l.empty() ? "n/a" : ms (percentile (l, 0.99)), "—", "—", "" });
+    bench::print ({ "Analysis", "frames the page received per second (asked: 30)", bench::format ("%.1f", analysis.framesPerSecond),
+                    "—", "—", "30 ± 10 %" });
+    bench::print ({ "Analysis", "page clock placed against the plug-in's to within", ms (analysis.clockUncertaintyMs), "—", "—", "" });
     return 0;
 }

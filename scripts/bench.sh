@@ -58,6 +58,7 @@ run() {
 }
 display=(xvfb-run -a -s "-screen 0 1920x1080x24")
 run "audio thread" env -u DISPLAY "$bin/QuillbeatProcessBench"
+run "audio thread, analysis" env -u DISPLAY "$bin/QuillbeatAudioTapBench"
 run "load, no display" env -u DISPLAY "$bin/QuillbeatLoadBench"
 run "load, virtual display" "${display[@]}" "$bin/QuillbeatLoadBench"
 run "message thread" env -u DISPLAY "$bin/QuillbeatMessageThreadBench"
