@@ -96,11 +96,13 @@ juce::var buildAnalysisFrameObject (const AnalysisFrame& frame, std::int64_t sen
     auto object = std::make_unique<juce::DynamicObject>();
     object->setProperty ("blockCount", (int) frame.blockCount);
     object->setProperty ("positionSamples", frame.positionSamples ? juce::var ((juce::int64) *frame.positionSamples) : juce::var());
-    // "+ 0.0" turns a host's -0 into 0, which JSON and the page read alike.
+    // "+ 0.0" turns a host's -0 into 0, which JSON and the page read alike. The
+    // framework writes large numbers to 15 digits, so a sample rate near the
+    // largest double would reach the page as Infinity: it is held to 32 bits.
     object->setProperty ("ppqPosition", frame.ppqPosition ? juce::var (toRenderableNumber (*frame.ppqPosition) + 0.0) : juce::var());
     object->setProperty ("captureTimeMs", (double) frame.captureTimeNs / nanosecondsPerMillisecond);
     object->setProperty ("sentTimeMs", (double) sentTimeNs / nanosecondsPerMillisecond);
-    object->setProperty ("sampleRate", std::isfinite (frame.sampleRate) ? frame.sampleRate + 0.0 : 0.0);
+    object->setProperty ("sampleRate", std::isfinite (frame.sampleRate) ? toRenderableNumber (frame.sampleRate) + 0.0 : 0.0);
     object->setProperty ("samples", (juce::int64) frame.samples);
     object->setProperty ("droppedSamples", (juce::int64) frame.droppedSamples);
     object->setProperty ("channels", frame.channels);
