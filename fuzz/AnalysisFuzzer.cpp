@@ -433,7 +433,7 @@ void checkFrameObject (const FrameInput& input)
 
     const auto sampleRate = numberIn (sent["sampleRate"]);
     FUZZ_CHECK (sampleRate.has_value() && std::isfinite (*sampleRate), "the sample rate is not a finite number");
-    if (std::isfinite (frame.sampleRate))
+    if (std::isfinite (frame.sampleRate) && std::abs (frame.sampleRate) < 1.0e9)
         FUZZ_CHECK (isCloseTo (sent["sampleRate"], frame.sampleRate), "the sample rate changed");
 
     FUZZ_CHECK (sent["positionSamples"].isVoid() != frame.positionSamples.has_value(),
