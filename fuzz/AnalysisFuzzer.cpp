@@ -411,10 +411,9 @@ bool holdsNegativeZero (const juce::String& json)
 void checkFrameObject (const FrameInput& input)
 {
     const auto& frame = input.frame;
-    const auto made = quillbeat::buildAnalysisFrameObject (frame, input.sentTimeNs);
-
-    // The event path sends the object as one-line JSON.
-    const auto json = juce::JSON::toString (made, true);
+    // The text the event hands the page's JSON.parse.
+    const auto json = quillbeat::renderAnalysisFrame (frame, input.sentTimeNs);
+    FUZZ_CHECK (! json.containsAnyOf ("'\\"), "the frame's text holds a quote or backslash the event script cannot carry");
     const auto parsed = javascript().parseJson (json);
     FUZZ_CHECK (parsed.has_value(), "the frame does not serialise to JSON");
     FUZZ_CHECK (! holdsNegativeZero (json), "the frame's JSON holds a negative zero");

@@ -1,8 +1,11 @@
 #include "AnalysisMessage.h"
 
+#include "AnalysisRequest.h"
 #include "RenderableNumber.h"
 
+#include <charconv>
 #include <cmath>
+#include <string>
 
 namespace quillbeat
 {
@@ -12,8 +15,8 @@ namespace
     constexpr double nanosecondsPerMillisecond = 1.0e6;
 
     // To 1 / perUnit, dividing last so the result is the double nearest the
-    // decimal (12.35, not 12.350000000000001); never -0.
-    double rounded (double value, double perUnit) { return std::round (value * perUnit) / perUnit + 0.0; }
+    // decimal (12.35, not 12.350000000000001).
+    double rounded (double value, double perUnit) { return std::round (value * perUnit) / perUnit; }
 
     // Finite, at or above the floor, to 0.01 dB.
     double decibels (double value)
@@ -24,92 +27,184 @@ namespace
         return rounded (toRenderableNumber (value), 100.0);
     }
 
-    double sampleValue (float value) { return std::isfinite (value) ? rounded ((double) value, 1.0e4) : 0.0; }
+    double sampleValue (double value) { return std::isfinite (value) ? rounded (value, 1.0e4) : 0.0; }
 
-    template <typename Convert>
-    juce::var rowsOf (const std::vector<std::vector<float>>& rows, Convert convert)
+    // A JSON text written straight into one string.
+    class JsonText
     {
-        juce::Array<juce::var> result;
-        result.ensureStorageAllocated ((int) rows.size());
+    public:
+        explicit JsonText (size_t expectedSize) { text.reserve (expectedSize); }
 
-        for (const auto& row : rows)
+        JsonText& raw (const char* s)
         {
-            juce::Array<juce::var> values;
-            values.ensureStorageAllocated ((int) row.size());
-
-            for (auto v : row)
-                values.add (convert (v));
-
-            result.add (std::move (values));
+            text += s;
+            return *this;
         }
 
-        return result;
-    }
-
-    juce::var levelsOf (const AnalysisFrame& frame)
-    {
-        if (frame.levels.empty())
-            return {};
-
-        juce::Array<juce::var> channels;
-
-        for (const auto& level : frame.levels)
+        JsonText& key (const char* name)
         {
-            auto object = std::make_unique<juce::DynamicObject>();
-            object->setProperty ("peakDb", decibels (level.peakDb));
-            object->setProperty ("rmsDb", decibels (level.rmsDb));
-            object->setProperty ("clipped", level.clipped);
-            object->setProperty ("nonFinite", (juce::int64) level.nonFinite);
-            channels.add (juce::var (object.release()));
+            if (needsComma)
+                text += ',';
+            text += '"';
+            text += name;
+            text += "\":";
+            needsComma = false;
+            return *this;
         }
 
-        return channels;
-    }
+        // The shortest text that reads back as the same double; -0 as 0.
+        JsonText& number (double value)
+        {
+            separate();
+            char buffer[32];
+            const auto result = std::to_chars (buffer, buffer + sizeof (buffer), value + 0.0);
+            text.append (buffer, result.ptr);
+            return *this;
+        }
 
-    juce::var spectrumOf (const AnalysisFrame& frame)
+        JsonText& integer (std::int64_t value)
+        {
+            separate();
+            char buffer[24];
+            const auto result = std::to_chars (buffer, buffer + sizeof (buffer), value);
+            text.append (buffer, result.ptr);
+            return *this;
+        }
+
+        JsonText& boolean (bool value)
+        {
+            separate();
+            text += value ? "true" : "false";
+            return *this;
+        }
+
+        JsonText& null()
+        {
+            separate();
+            text += "null";
+            return *this;
+        }
+
+        JsonText& open (char bracket)
+        {
+            separate();
+            text += bracket;
+            needsComma = false;
+            return *this;
+        }
+
+        JsonText& close (char bracket)
+        {
+            text += bracket;
+            needsComma = true;
+            return *this;
+        }
+
+        template <typename Convert>
+        JsonText& rows (const std::vector<std::vector<float>>& rows, Convert convert)
+        {
+            open ('[');
+            for (const auto& row : rows)
+            {
+                open ('[');
+                for (auto v : row)
+                    number (convert ((double) v));
+                close (']');
+            }
+            return close (']');
+        }
+
+        juce::String toString() const { return juce::String::fromUTF8 (text.data(), (int) text.size()); }
+
+    private:
+        void separate()
+        {
+            if (needsComma)
+                text += ',';
+            needsComma = true;
+        }
+
+        std::string text;
+        bool needsComma = false;
+    };
+
+    size_t expectedSizeOf (const AnalysisFrame& frame)
     {
-        if (! frame.hasSpectrum())
-            return {};
-
-        auto object = std::make_unique<juce::DynamicObject>();
-        object->setProperty ("fftSize", frame.fftSize);
-        object->setProperty ("lowHz", frame.lowHz);
-        object->setProperty ("bandsPerOctave", frame.bandsPerOctave);
-        object->setProperty ("db", rowsOf (frame.bandDb, [] (float v) { return decibels ((double) v); }));
-        return juce::var (object.release());
-    }
-
-    juce::var waveformOf (const AnalysisFrame& frame)
-    {
-        if (! frame.hasWaveform())
-            return {};
-
-        auto object = std::make_unique<juce::DynamicObject>();
-        object->setProperty ("min", rowsOf (frame.waveformMin, sampleValue));
-        object->setProperty ("max", rowsOf (frame.waveformMax, sampleValue));
-        return juce::var (object.release());
+        size_t values = 0;
+        for (const auto* rows : { &frame.bandDb, &frame.waveformMin, &frame.waveformMax })
+            for (const auto& row : *rows)
+                values += row.size();
+        return 400 + 8 * values;
     }
 } // namespace
 
-juce::var buildAnalysisFrameObject (const AnalysisFrame& frame, std::int64_t sentTimeNs)
+juce::String renderAnalysisFrame (const AnalysisFrame& frame, std::int64_t sentTimeNs)
 {
-    auto object = std::make_unique<juce::DynamicObject>();
-    object->setProperty ("blockCount", (int) frame.blockCount);
-    object->setProperty ("positionSamples", frame.positionSamples ? juce::var ((juce::int64) *frame.positionSamples) : juce::var());
-    // "+ 0.0" turns a host's -0 into 0, which JSON and the page read alike. The
-    // framework writes large numbers to 15 digits, so a sample rate near the
-    // largest double would reach the page as Infinity: it is held to 32 bits.
-    object->setProperty ("ppqPosition", frame.ppqPosition ? juce::var (toRenderableNumber (*frame.ppqPosition) + 0.0) : juce::var());
-    object->setProperty ("captureTimeMs", (double) frame.captureTimeNs / nanosecondsPerMillisecond);
-    object->setProperty ("sentTimeMs", (double) sentTimeNs / nanosecondsPerMillisecond);
-    object->setProperty ("sampleRate", std::isfinite (frame.sampleRate) ? toRenderableNumber (frame.sampleRate) + 0.0 : 0.0);
-    object->setProperty ("samples", (juce::int64) frame.samples);
-    object->setProperty ("droppedSamples", (juce::int64) frame.droppedSamples);
-    object->setProperty ("channels", frame.channels);
-    object->setProperty ("levels", levelsOf (frame));
-    object->setProperty ("spectrum", spectrumOf (frame));
-    object->setProperty ("waveform", waveformOf (frame));
-    return juce::var (object.release());
+    JsonText json (expectedSizeOf (frame));
+    json.open ('{');
+    json.key ("blockCount").integer (frame.blockCount);
+    json.key ("positionSamples");
+    frame.positionSamples ? json.integer (*frame.positionSamples) : json.null();
+    json.key ("ppqPosition");
+    frame.ppqPosition ? json.number (toRenderableNumber (*frame.ppqPosition)) : json.null();
+    json.key ("captureTimeMs").number ((double) frame.captureTimeNs / nanosecondsPerMillisecond);
+    json.key ("sentTimeMs").number ((double) sentTimeNs / nanosecondsPerMillisecond);
+    json.key ("sampleRate").number (std::isfinite (frame.sampleRate) ? toRenderableNumber (frame.sampleRate) : 0.0);
+    json.key ("samples").integer (frame.samples);
+    json.key ("droppedSamples").integer (frame.droppedSamples);
+    json.key ("channels").integer (frame.channels);
+
+    json.key ("levels");
+    if (frame.levels.empty())
+        json.null();
+    else
+    {
+        json.open ('[');
+        for (const auto& level : frame.levels)
+        {
+            json.open ('{');
+            json.key ("peakDb").number (decibels (level.peakDb));
+            json.key ("rmsDb").number (decibels (level.rmsDb));
+            json.key ("clipped").boolean (level.clipped);
+            json.key ("nonFinite").integer (level.nonFinite);
+            json.close ('}');
+        }
+        json.close (']');
+    }
+
+    json.key ("spectrum");
+    if (! frame.hasSpectrum())
+        json.null();
+    else
+    {
+        json.open ('{');
+        json.key ("fftSize").integer (frame.fftSize);
+        json.key ("lowHz").number (frame.lowHz);
+        json.key ("bandsPerOctave").integer (frame.bandsPerOctave);
+        json.key ("db").rows (frame.bandDb, decibels);
+        json.close ('}');
+    }
+
+    json.key ("waveform");
+    if (! frame.hasWaveform())
+        json.null();
+    else
+    {
+        json.open ('{');
+        json.key ("min").rows (frame.waveformMin, sampleValue);
+        json.key ("max").rows (frame.waveformMax, sampleValue);
+        json.close ('}');
+    }
+
+    json.close ('}');
+    return json.toString();
+}
+
+juce::String analysisFrameEventScript (const juce::String& frameJson)
+{
+    // The text holds no quote or backslash of its own: only numbers, keys,
+    // brackets, true, false and null.
+    return juce::String ("window.__JUCE__.backend.emitByBackend(\"") + analysisFrameEventName + "\",'" + frameJson + "');";
 }
 
 } // namespace quillbeat

@@ -51,7 +51,7 @@ void AnalysisFeed::timerCallback()
     try
     {
         if (analyser.nextFrame (frame))
-            send (buildAnalysisFrameObject (frame, monotonicNanoseconds()));
+            send (analysisFrameEventScript (renderAnalysisFrame (frame, monotonicNanoseconds())));
     }
     catch (...)
     {

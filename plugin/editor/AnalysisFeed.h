@@ -23,7 +23,8 @@ namespace quillbeat
 class AnalysisFeed final : private juce::Timer
 {
 public:
-    using Send = std::function<void (const juce::var& frameObject)>;
+    // Hands the page one frame: the script that emits it as "analysisFrame".
+    using Send = std::function<void (const juce::String& eventScript)>;
 
     AnalysisFeed (QuillbeatProcessor&, Send send);
     ~AnalysisFeed() override;

@@ -72,10 +72,11 @@ void QuillbeatEditor::createWebView (const WebViewFactory& makeWebView)
                                   .getParentDirectory()
                                   .getChildFile ("WebView2Loader.dll");
 
-    analysisFeed = std::make_unique<quillbeat::AnalysisFeed> (processor, [this] (const juce::var& frame)
+    // As the framework emits an event, with the frame's own JSON text.
+    analysisFeed = std::make_unique<quillbeat::AnalysisFeed> (processor, [this] (const juce::String& eventScript)
     {
-        if (webView != nullptr)
-            webView->emitEventIfBrowserIsVisible (quillbeat::analysisFrameEventName, frame);
+        if (webView != nullptr && webView->isVisible())
+            webView->evaluateJavascript (eventScript, [] (juce::WebBrowserComponent::EvaluationResult) {});
     });
 
     using Options = juce::WebBrowserComponent::Options;

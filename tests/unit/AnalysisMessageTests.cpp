@@ -101,10 +101,15 @@ TEST (AnalysisMessage, AFrameCarriesEveryKeyInOrderWithNullsForWhatWasNotAsked)
     frame.droppedSamples = 3;
     frame.channels = 1;
 
-    // As the framework sends it: JSON on one line.
-    EXPECT_EQ (juce::JSON::toString (quillbeat::buildAnalysisFrameObject (frame, 2'001'250'000), true),
-               R"({"blockCount": 41, "positionSamples": null, "ppqPosition": null, "captureTimeMs": 2000.5, "sentTimeMs": 2001.25, )"
-               R"("sampleRate": 48000.0, "samples": 1600, "droppedSamples": 3, "channels": 1, "levels": null, "spectrum": null, "waveform": null})");
+    EXPECT_EQ (quillbeat::renderAnalysisFrame (frame, 2'001'250'000),
+               R"({"blockCount":41,"positionSamples":null,"ppqPosition":null,"captureTimeMs":2000.5,"sentTimeMs":2001.25,)"
+               R"("sampleRate":48000,"samples":1600,"droppedSamples":3,"channels":1,"levels":null,"spectrum":null,"waveform":null})");
+}
+
+TEST (AnalysisMessage, TheEventScriptHandsTheTextToThePagesListenersAsTheFrameworkDoes)
+{
+    EXPECT_EQ (quillbeat::analysisFrameEventScript (R"({"blockCount":1})"),
+               R"(window.__JUCE__.backend.emitByBackend("analysisFrame",'{"blockCount":1}');)");
 }
 
 TEST (AnalysisMessage, FiguresAreRoundedFiniteAndNeverBelowTheFloor)
@@ -127,8 +132,10 @@ TEST (AnalysisMessage, FiguresAreRoundedFiniteAndNeverBelowTheFloor)
     frame.waveformMin = { { -0.12345f, (float) nan }, { -1.5f, 0.0f } };
     frame.waveformMax = { { 0.99999f, (float) inf }, { 1.5f, 0.00004f } };
 
-    // Back through the framework's JSON, as the page reads it.
-    const auto sent = juce::JSON::parse (juce::JSON::toString (quillbeat::buildAnalysisFrameObject (frame, 0), true));
+    // Read back as the page reads it.
+    const auto text = quillbeat::renderAnalysisFrame (frame, 0);
+    EXPECT_TRUE (text.containsOnly ("0123456789-+.e,:[]{}\"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")) << text;
+    const auto sent = juce::JSON::parse (text);
     EXPECT_EQ ((int) sent["blockCount"], -5);
     EXPECT_EQ ((juce::int64) sent["positionSamples"], 96000);
     EXPECT_DOUBLE_EQ ((double) sent["ppqPosition"], 0.0);
