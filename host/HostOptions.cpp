@@ -160,18 +160,18 @@ ParsedOptions parseHostOptions (const juce::StringArray& arguments, const juce::
             }
             else if (a == "--signal" || a == "--input")
             {
-                if (o.signal.kind != SignalSpec::Kind::testNoise)
+                if (o.signal.kind != SignalChoice::Kind::testNoise)
                     return fail ("give the signal once, by --signal or by --input");
 
                 if (a == "--input")
-                    o.signal = { SignalSpec::Kind::file, 0.0, 0.0, juce::File::getCurrentWorkingDirectory().getChildFile (value) };
+                    o.signal = { SignalChoice::Kind::file, 0.0, 0.0, juce::File::getCurrentWorkingDirectory().getChildFile (value) };
                 else
                 {
                     juce::String error;
-                    const auto spec = parseSignalSpec (value, error);
-                    if (! spec.has_value())
+                    const auto choice = parseSignalChoice (value, error);
+                    if (! choice.has_value())
                         return fail ("--signal wants sine:FREQ:DBFS, noise:DBFS or silence: " + error);
-                    o.signal = *spec;
+                    o.signal = *choice;
                 }
             }
             else if (a == "--plugin")

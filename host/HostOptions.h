@@ -29,7 +29,7 @@ struct HostOptions
     std::optional<juce::String> pageState;  // --page-state: start with this page state
     juce::File pageStateFile;           // --page-state-file: start with this file's text as page state
     bool printPageState = false;        // headless: print the page state after the summary
-    SignalSpec signal;                  // --signal or --input: what the plug-in is fed
+    SignalChoice signal;                  // --signal or --input: what the plug-in is fed
 };
 
 struct ParsedOptions

@@ -16,12 +16,12 @@ namespace
     constexpr const char* windowTitle = "Quillbeat stand-in host";
 
     // The window's signal menu; the item after these picks a WAV file.
-    const SignalSpec menuSignals[] = {
-        { SignalSpec::Kind::testNoise },
-        { SignalSpec::Kind::sine, 997.0, -6.0 },
-        { SignalSpec::Kind::sine, 1000.0, 0.0 },
-        { SignalSpec::Kind::noise, 0.0, -12.0 },
-        { SignalSpec::Kind::silence },
+    const SignalChoice menuSignals[] = {
+        { SignalChoice::Kind::testNoise },
+        { SignalChoice::Kind::sine, 997.0, -6.0 },
+        { SignalChoice::Kind::sine, 1000.0, 0.0 },
+        { SignalChoice::Kind::noise, 0.0, -12.0 },
+        { SignalChoice::Kind::silence },
     };
     constexpr int wavFileItem = (int) std::size (menuSignals) + 1;
 
@@ -93,8 +93,8 @@ public:
         tempoSteps.setTooltip ("Tempo changes at bar starts, e.g. 9:96,17:140 (the slider is the tempo from bar 1)");
         tempoSteps.onReturnKey = tempoSteps.onFocusLost = [this] { applyTempoSteps(); };
 
-        for (const auto& spec : menuSignals)
-            signal.addItem (describeSignalSpec (spec), signal.getNumItems() + 1);
+        for (const auto& choice : menuSignals)
+            signal.addItem (describeSignalChoice (choice), signal.getNumItems() + 1);
         signal.addItem (juce::String::fromUTF8 ("WAV file\u2026"), wavFileItem);
         showSignal();
         signal.onChange = [this] { pickSignal(); };
@@ -219,7 +219,7 @@ private:
     // description when no item names it (a file, or one from the command line).
     void showSignal()
     {
-        const auto& current = runner.getSignalSpec();
+        const auto& current = runner.getSignalChoice();
         const auto* item = std::find (std::begin (menuSignals), std::end (menuSignals), current);
 
         if (item != std::end (menuSignals))
@@ -247,15 +247,15 @@ private:
                               [this] (const juce::FileChooser& fc)
         {
             if (const auto file = fc.getResult(); file != juce::File())
-                useSignal ({ SignalSpec::Kind::file, 0.0, 0.0, file });
+                useSignal ({ SignalChoice::Kind::file, 0.0, 0.0, file });
         });
     }
 
-    void useSignal (const SignalSpec& spec)
+    void useSignal (const SignalChoice& choice)
     {
         juce::String error;
 
-        if (auto source = SignalSource::create (spec, error))
+        if (auto source = SignalSource::create (choice, error))
         {
             runner.setSignal (std::move (source));
 

@@ -86,7 +86,7 @@ void PluginRunner::setSignal (std::unique_ptr<SignalSource> next)
 {
     jassert (next != nullptr);
     next->prepare (sampleRate);
-    signalSpec = next->getSpec();
+    signalChoice = next->getChoice();
     signalDescription = next->describe();
     signalWarning = next->warningAt (sampleRate);
     signals.send (std::move (next));

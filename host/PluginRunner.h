@@ -42,7 +42,7 @@ public:
     // Message thread, audio running or not: the signal fed from the next block on.
     void setSignal (std::unique_ptr<SignalSource>);
     // Message thread: the signal last set, and what to know about it at the current rate.
-    const SignalSpec& getSignalSpec() const noexcept { return signalSpec; }
+    const SignalChoice& getSignalChoice() const noexcept { return signalChoice; }
     juce::String describeSignal() const { return signalDescription; }
     juce::String getSignalWarning() const { return signalWarning; }
 
@@ -72,7 +72,7 @@ private:
     juce::MidiBuffer midi;
 
     HandOver<SignalSource> signals;
-    SignalSpec signalSpec;
+    SignalChoice signalChoice;
     juce::String signalDescription, signalWarning;
 
     std::atomic<juce::int64> blocks { 0 }, mismatches { 0 };

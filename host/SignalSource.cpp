@@ -55,19 +55,19 @@ namespace
     }
 } // namespace
 
-std::optional<SignalSpec> parseSignalSpec (const juce::String& text, juce::String& error)
+std::optional<SignalChoice> parseSignalChoice (const juce::String& text, juce::String& error)
 {
     juce::StringArray parts;
     parts.addTokens (text.trim(), ":", {});
     const auto kind = parts[0];
 
     if (kind == "silence" && parts.size() == 1)
-        return SignalSpec { SignalSpec::Kind::silence };
+        return SignalChoice { SignalChoice::Kind::silence };
 
     if (kind == "noise" && parts.size() == 2)
     {
         const auto db = parsePeak (parts[1], error);
-        return db.has_value() ? std::optional (SignalSpec { SignalSpec::Kind::noise, 0.0, *db }) : std::nullopt;
+        return db.has_value() ? std::optional (SignalChoice { SignalChoice::Kind::noise, 0.0, *db }) : std::nullopt;
     }
 
     if (kind == "sine" && parts.size() == 3)
@@ -81,34 +81,34 @@ std::optional<SignalSpec> parseSignalSpec (const juce::String& text, juce::Strin
         }
 
         const auto db = parsePeak (parts[2], error);
-        return db.has_value() ? std::optional (SignalSpec { SignalSpec::Kind::sine, *hz, *db }) : std::nullopt;
+        return db.has_value() ? std::optional (SignalChoice { SignalChoice::Kind::sine, *hz, *db }) : std::nullopt;
     }
 
     error = "'" + text + "' is not sine:FREQ:DBFS, noise:DBFS or silence";
     return {};
 }
 
-juce::String describeSignalSpec (const SignalSpec& spec)
+juce::String describeSignalChoice (const SignalChoice& choice)
 {
-    switch (spec.kind)
+    switch (choice.kind)
     {
-        case SignalSpec::Kind::sine:
-            return "sine " + formatNumber (spec.frequencyHz, 3) + " Hz " + juce::String (spec.peakDb, 1) + " dBFS";
-        case SignalSpec::Kind::noise: return "noise " + juce::String (spec.peakDb, 1) + " dBFS";
-        case SignalSpec::Kind::silence: return "silence";
-        case SignalSpec::Kind::file: return "file " + spec.file.getFileName();
-        case SignalSpec::Kind::testNoise: break;
+        case SignalChoice::Kind::sine:
+            return "sine " + formatNumber (choice.frequencyHz, 3) + " Hz " + juce::String (choice.peakDb, 1) + " dBFS";
+        case SignalChoice::Kind::noise: return "noise " + juce::String (choice.peakDb, 1) + " dBFS";
+        case SignalChoice::Kind::silence: return "silence";
+        case SignalChoice::Kind::file: return "file " + choice.file.getFileName();
+        case SignalChoice::Kind::testNoise: break;
     }
 
     return "test noise";
 }
 
-std::unique_ptr<SignalSource> SignalSource::create (const SignalSpec& spec, juce::String& error)
+std::unique_ptr<SignalSource> SignalSource::create (const SignalChoice& choice, juce::String& error)
 {
-    std::unique_ptr<SignalSource> source (new SignalSource (spec));
-    source->amplitude = (float) juce::Decibels::decibelsToGain (spec.peakDb, lowestPeakDb - 1.0);
+    std::unique_ptr<SignalSource> source (new SignalSource (choice));
+    source->amplitude = (float) juce::Decibels::decibelsToGain (choice.peakDb, lowestPeakDb - 1.0);
 
-    if (spec.kind == SignalSpec::Kind::testNoise)
+    if (choice.kind == SignalChoice::Kind::testNoise)
     {
         // Left and right read different seconds of the same noise.
         std::mt19937 random (2024);
@@ -118,10 +118,10 @@ std::unique_ptr<SignalSource> SignalSource::create (const SignalSpec& spec, juce
             for (int i = 0; i < testNoiseLength; ++i)
                 source->loop.setSample (ch, i, noise (random));
     }
-    else if (spec.kind == SignalSpec::Kind::file)
+    else if (choice.kind == SignalChoice::Kind::file)
     {
-        const auto name = spec.file.getFullPathName();
-        auto stream = spec.file.createInputStream();
+        const auto name = choice.file.getFullPathName();
+        auto stream = choice.file.createInputStream();
         std::unique_ptr<juce::AudioFormatReader> reader (
             stream != nullptr ? juce::WavAudioFormat().createReaderFor (stream.release(), true) : nullptr);
 
@@ -150,16 +150,16 @@ std::unique_ptr<SignalSource> SignalSource::create (const SignalSpec& spec, juce
 void SignalSource::prepare (double sampleRate)
 {
     phase = 0.0;
-    phaseStep = spec.frequencyHz / sampleRate;
+    phaseStep = choice.frequencyHz / sampleRate;
     noiseState = noiseSeed;
     loopPosition = 0;
 }
 
 void SignalSource::fill (float* left, float* right, int numSamples) noexcept
 {
-    switch (spec.kind)
+    switch (choice.kind)
     {
-        case SignalSpec::Kind::sine:
+        case SignalChoice::Kind::sine:
             for (int i = 0; i < numSamples; ++i)
             {
                 left[i] = right[i] = amplitude * (float) std::sin (juce::MathConstants<double>::twoPi * phase);
@@ -168,18 +168,18 @@ void SignalSource::fill (float* left, float* right, int numSamples) noexcept
             }
             return;
 
-        case SignalSpec::Kind::noise:
+        case SignalChoice::Kind::noise:
             for (int i = 0; i < numSamples; ++i)
                 left[i] = right[i] = amplitude * nextNoise (noiseState);
             return;
 
-        case SignalSpec::Kind::silence:
+        case SignalChoice::Kind::silence:
             juce::FloatVectorOperations::clear (left, numSamples);
             juce::FloatVectorOperations::clear (right, numSamples);
             return;
 
-        case SignalSpec::Kind::testNoise:
-        case SignalSpec::Kind::file:
+        case SignalChoice::Kind::testNoise:
+        case SignalChoice::Kind::file:
             fillFromLoop (left, right, numSamples);
             return;
     }
@@ -201,21 +201,21 @@ void SignalSource::fillFromLoop (float* left, float* right, int numSamples) noex
 
 juce::String SignalSource::describe() const
 {
-    if (spec.kind != SignalSpec::Kind::file)
-        return describeSignalSpec (spec);
+    if (choice.kind != SignalChoice::Kind::file)
+        return describeSignalChoice (choice);
 
-    return describeSignalSpec (spec) + " (" + (fileIsStereo ? "stereo, " : "mono, ") + juce::String (loopRate, 0) + " Hz, "
+    return describeSignalChoice (choice) + " (" + (fileIsStereo ? "stereo, " : "mono, ") + juce::String (loopRate, 0) + " Hz, "
          + juce::String ((double) loop.getNumSamples() / loopRate, 3) + " s)";
 }
 
 juce::String SignalSource::warningAt (double sampleRate) const
 {
-    if (spec.kind == SignalSpec::Kind::file && ! juce::exactlyEqual (loopRate, sampleRate))
-        return spec.file.getFileName() + " was recorded at " + juce::String (loopRate, 0) + " Hz and plays, not resampled, at the host's "
+    if (choice.kind == SignalChoice::Kind::file && ! juce::exactlyEqual (loopRate, sampleRate))
+        return choice.file.getFileName() + " was recorded at " + juce::String (loopRate, 0) + " Hz and plays, not resampled, at the host's "
              + juce::String (sampleRate, 0) + " Hz";
 
-    if (spec.kind == SignalSpec::Kind::sine && spec.frequencyHz >= sampleRate / 2.0)
-        return "a sine at " + formatNumber (spec.frequencyHz, 3) + " Hz is above the Nyquist frequency at " + juce::String (sampleRate, 0)
+    if (choice.kind == SignalChoice::Kind::sine && choice.frequencyHz >= sampleRate / 2.0)
+        return "a sine at " + formatNumber (choice.frequencyHz, 3) + " Hz is above the Nyquist frequency at " + juce::String (sampleRate, 0)
              + " Hz, so it folds back";
 
     return {};

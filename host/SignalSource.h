@@ -11,7 +11,7 @@ namespace quillbeat::host
 
 // Which signal the host feeds the plug-in, as the command line and the
 // window's menu name it.
-struct SignalSpec
+struct SignalChoice
 {
     enum class Kind { testNoise, sine, noise, silence, file };
 
@@ -20,7 +20,7 @@ struct SignalSpec
     double peakDb = 0.0;        // sine and noise: dBFS of the peak
     juce::File file {};         // a WAV file, played in a loop
 
-    bool operator== (const SignalSpec&) const = default;
+    bool operator== (const SignalChoice&) const = default;
 };
 
 // The host's own clock runs at 48 kHz, so a sine must stay below 24 kHz.
@@ -29,10 +29,10 @@ inline constexpr double lowestPeakDb = -120.0;
 
 // "sine:997:-6", "noise:-12" or "silence". Nothing, with the reason in
 // `error`, for text that makes no sense.
-std::optional<SignalSpec> parseSignalSpec (const juce::String& text, juce::String& error);
+std::optional<SignalChoice> parseSignalChoice (const juce::String& text, juce::String& error);
 
 // "sine 997 Hz -6.0 dBFS", "noise -12.0 dBFS", "silence", "test noise" or "file loop.wav".
-juce::String describeSignalSpec (const SignalSpec&);
+juce::String describeSignalChoice (const SignalChoice&);
 
 // Fills blocks with one signal, the same on both channels, except the test
 // noise, whose channels differ so that a swap of left and right shows.
@@ -42,7 +42,7 @@ class SignalSource
 {
 public:
     // Reads a WAV file whole (message thread). Nothing, with the reason in `error`, on failure.
-    static std::unique_ptr<SignalSource> create (const SignalSpec&, juce::String& error);
+    static std::unique_ptr<SignalSource> create (const SignalChoice&, juce::String& error);
 
     // Message thread, while fill() is not running: the rate the host runs at.
     // Starts the signal from its beginning.
@@ -50,7 +50,7 @@ public:
 
     void fill (float* left, float* right, int numSamples) noexcept;
 
-    const SignalSpec& getSpec() const noexcept { return spec; }
+    const SignalChoice& getChoice() const noexcept { return choice; }
     juce::String describe() const;
 
     // What a listener should know about this signal at this rate: a file
@@ -59,11 +59,11 @@ public:
     juce::String warningAt (double sampleRate) const;
 
 private:
-    explicit SignalSource (const SignalSpec& s) : spec (s) {}
+    explicit SignalSource (const SignalChoice& s) : choice (s) {}
 
     void fillFromLoop (float* left, float* right, int numSamples) noexcept;
 
-    SignalSpec spec;
+    SignalChoice choice;
     float amplitude = 0.0f;
 
     double phase = 0.0, phaseStep = 0.0;    // sine, in cycles

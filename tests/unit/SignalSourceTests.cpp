@@ -17,11 +17,11 @@
 
 namespace
 {
-using quillbeat::host::describeSignalSpec;
+using quillbeat::host::describeSignalChoice;
 using quillbeat::host::HandOver;
 using quillbeat::host::parseHostOptions;
 using quillbeat::host::SignalSource;
-using quillbeat::host::SignalSpec;
+using quillbeat::host::SignalChoice;
 
 constexpr double rate = 48000.0;
 
@@ -49,10 +49,10 @@ Stereo play (SignalSource& source, int total, std::vector<int> blockSizes = { 51
     return out;
 }
 
-std::unique_ptr<SignalSource> make (const SignalSpec& spec)
+std::unique_ptr<SignalSource> make (const SignalChoice& choice)
 {
     juce::String error;
-    auto source = SignalSource::create (spec, error);
+    auto source = SignalSource::create (choice, error);
     EXPECT_NE (source, nullptr) << error;
     return source;
 }
@@ -99,7 +99,7 @@ TEST (StandInHostSignal, CommandLineTable)
     const struct
     {
         const char* line;
-        const char* signal;     // as describeSignalSpec names it; nullptr for a line refused
+        const char* signal;     // as describeSignalChoice names it; nullptr for a line refused
     } cases[] = {
         { "", "test noise" },
         { "--signal sine:997:-6", "sine 997 Hz -6.0 dBFS" },
@@ -144,7 +144,7 @@ TEST (StandInHostSignal, CommandLineTable)
             continue;
         }
 
-        EXPECT_EQ (describeSignalSpec (parsed.options->signal), juce::String (c.signal)) << c.line;
+        EXPECT_EQ (describeSignalChoice (parsed.options->signal), juce::String (c.signal)) << c.line;
         EXPECT_FALSE (parsed.options->headless) << c.line << ": the signal alone leaves the run in the window";
     }
 
@@ -155,8 +155,8 @@ TEST (StandInHostSignal, CommandLineTable)
 
 TEST (StandInHostSignal, SineHasItsPeakAndRmsAndKeepsItsPhaseAcrossOddBlocks)
 {
-    const SignalSpec spec { SignalSpec::Kind::sine, 997.0, -6.0 };
-    auto source = make (spec);
+    const SignalChoice choice { SignalChoice::Kind::sine, 997.0, -6.0 };
+    auto source = make (choice);
     const auto total = (int) rate;
 
     const auto inOddBlocks = play (*source, total, { 1, 7, 63, 511, 1021, 4093 });
@@ -177,7 +177,7 @@ TEST (StandInHostSignal, SineHasItsPeakAndRmsAndKeepsItsPhaseAcrossOddBlocks)
 
 TEST (StandInHostSignal, NoiseStaysWithinItsPeakAndSilenceIsZero)
 {
-    auto noise = make ({ SignalSpec::Kind::noise, 0.0, -12.0 });
+    auto noise = make ({ SignalChoice::Kind::noise, 0.0, -12.0 });
     const auto heard = play (*noise, (int) rate, { 5, 512, 333 });
     const auto amplitude = (float) std::pow (10.0, -12.0 / 20.0);
 
@@ -186,7 +186,7 @@ TEST (StandInHostSignal, NoiseStaysWithinItsPeakAndSilenceIsZero)
     EXPECT_GT (peakOf (heard.left), 0.99f * amplitude);
     EXPECT_NEAR (rmsOf (heard.left), amplitude / std::sqrt (3.0), 0.02 * amplitude);   // white, uniform
 
-    auto silence = make ({ SignalSpec::Kind::silence });
+    auto silence = make ({ SignalChoice::Kind::silence });
     const auto quiet = play (*silence, 1000, { 17 });
     EXPECT_EQ (peakOf (quiet.left), 0.0f);
     EXPECT_EQ (peakOf (quiet.right), 0.0f);
@@ -223,7 +223,7 @@ TEST (StandInHostSignal, WavFileIsReadWholeAndLooped)
     for (const auto& f : files)
     {
         const auto length = 100;
-        auto source = make ({ SignalSpec::Kind::file, 0.0, 0.0, writeWav (folder.getChildFile (f.name), rate, f.channels, length, f.sample) });
+        auto source = make ({ SignalChoice::Kind::file, 0.0, 0.0, writeWav (folder.getChildFile (f.name), rate, f.channels, length, f.sample) });
         ASSERT_NE (source, nullptr);
 
         const auto heard = play (*source, 3 * length + 13, { 7, 64, 1 });
@@ -243,13 +243,13 @@ TEST (StandInHostSignal, WavFileIsReadWholeAndLooped)
 TEST (StandInHostSignal, WarnsOfWhatPlaysOtherwiseThanWritten)
 {
     const auto file = writeWav (juce::File::createTempFile (".wav"), 44100.0, 1, 10, [] (int, int) { return 0.0f; });
-    auto wav = make ({ SignalSpec::Kind::file, 0.0, 0.0, file });
+    auto wav = make ({ SignalChoice::Kind::file, 0.0, 0.0, file });
     ASSERT_NE (wav, nullptr);
     EXPECT_TRUE (wav->warningAt (48000.0).contains ("44100")) << wav->warningAt (48000.0);
     EXPECT_TRUE (wav->warningAt (44100.0).isEmpty());
     file.deleteFile();
 
-    auto sine = make ({ SignalSpec::Kind::sine, 23000.0, -6.0 });
+    auto sine = make ({ SignalChoice::Kind::sine, 23000.0, -6.0 });
     EXPECT_TRUE (sine->warningAt (44100.0).contains ("Nyquist")) << sine->warningAt (44100.0);
     EXPECT_TRUE (sine->warningAt (48000.0).isEmpty());
 }
@@ -277,7 +277,7 @@ TEST (StandInHostSignal, FilesThatCannotPlayAreRefusedWithTheReason)
     for (const auto& c : cases)
     {
         juce::String error;
-        EXPECT_EQ (SignalSource::create ({ SignalSpec::Kind::file, 0.0, 0.0, folder.getChildFile (c.name) }, error), nullptr) << c.name;
+        EXPECT_EQ (SignalSource::create ({ SignalChoice::Kind::file, 0.0, 0.0, folder.getChildFile (c.name) }, error), nullptr) << c.name;
         EXPECT_TRUE (error.contains (c.reason)) << c.name << ": " << error;
     }
 
@@ -287,22 +287,22 @@ TEST (StandInHostSignal, FilesThatCannotPlayAreRefusedWithTheReason)
 TEST (StandInHostSignal, FillingAllocatesNothing)
 {
     const auto file = writeWav (juce::File::createTempFile (".wav"), rate, 2, 300, [] (int, int i) { return (float) i / 300.0f; });
-    const SignalSpec specs[] = {
-        {}, { SignalSpec::Kind::sine, 997.0, -6.0 }, { SignalSpec::Kind::noise, 0.0, -12.0 },
-        { SignalSpec::Kind::silence }, { SignalSpec::Kind::file, 0.0, 0.0, file },
+    const SignalChoice choices[] = {
+        {}, { SignalChoice::Kind::sine, 997.0, -6.0 }, { SignalChoice::Kind::noise, 0.0, -12.0 },
+        { SignalChoice::Kind::silence }, { SignalChoice::Kind::file, 0.0, 0.0, file },
     };
     std::vector<float> left (4096), right (4096);
 
-    for (const auto& spec : specs)
+    for (const auto& choice : choices)
     {
-        auto source = make (spec);
+        auto source = make (choice);
         ASSERT_NE (source, nullptr);
         source->prepare (rate);
 
         const ScopedAllocationCounter allocations;
         for (int n : { 1, 511, 4096, 333 })
             source->fill (left.data(), right.data(), n);
-        EXPECT_EQ (allocations.count(), 0u) << describeSignalSpec (spec);
+        EXPECT_EQ (allocations.count(), 0u) << describeSignalChoice (choice);
     }
 
     file.deleteFile();
