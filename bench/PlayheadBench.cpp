@@ -375,18 +375,26 @@ std::optional<juce::WebBrowserComponent::Resource> staticPage (const juce::Strin
     return juce::WebBrowserComponent::Resource { { bytes, bytes + html.size() }, "text/html" };
 }
 
-// The editor open on the installed page while the host plays.
+// The editor open on the installed page while the host plays at 128 bpm.
+struct PlayingEditor
+{
+    PlayingEditor()
+    {
+        host.playHead.setTempo (128.0);
+        host.playHead.setPlaying (true);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+    }
+
+    QuillbeatProcessor processor;
+    RealtimeHost host { processor };
+    QuillbeatEditor editor { processor };
+};
+
 double editorCpuPercent (const juce::String& readyExpression, const juce::String& setUp = {})
 {
-    QuillbeatProcessor processor;
-    RealtimeHost host (processor);
-    host.playHead.setTempo (128.0);
-    host.playHead.setPlaying (true);
-
-    QuillbeatEditor editor (processor);
-    editor.addToDesktop (0);
-    editor.setVisible (true);
-    auto& view = *editor.getWebView();
+    PlayingEditor playing;
+    auto& view = *playing.editor.getWebView();
 
     if (setUp.isNotEmpty())
     {
@@ -408,15 +416,8 @@ struct AnalysisLatency
 AnalysisLatency measureAnalysisLatency (const juce::File& page)
 {
     installPage (page);
-    QuillbeatProcessor processor;
-    RealtimeHost host (processor);
-    host.playHead.setTempo (128.0);
-    host.playHead.setPlaying (true);
-
-    QuillbeatEditor editor (processor);
-    editor.addToDesktop (0);
-    editor.setVisible (true);
-    auto& view = *editor.getWebView();
+    PlayingEditor playing;
+    auto& view = *playing.editor.getWebView();
 
     AnalysisLatency result;
     if (! pageBecomes (view, "window.quillbeatAnalysis && window.__JUCE__ && window.__JUCE__.backend", 20000))
