@@ -7,6 +7,7 @@
 
 import type { FrontendLibrary } from './bridge.js';
 import { parseAnalysisFrame, type AnalysisFrame } from './analysis.js';
+import { describeValue, type PluginWindow } from './pluginWindow.js';
 
 export const SET_ANALYSIS = 'setAnalysis';
 export const ANALYSIS_FRAME = 'analysisFrame';
@@ -69,14 +70,8 @@ export interface AnalysisClient {
   stats(): AnalysisStats;
 }
 
-interface JuceBackend {
-  addEventListener(eventId: string, fn: (payload: unknown) => void): unknown;
-}
-
 /** The window as the client sees it; a plain object stands in for it in tests. */
-export interface AnalysisWindow {
-  __JUCE__?: { backend?: JuceBackend; initialisationData?: { __juce__functions?: unknown } };
-}
+export type AnalysisWindow = PluginWindow;
 
 export interface AnalysisClientOptions {
   win?: AnalysisWindow;
@@ -89,13 +84,6 @@ export interface AnalysisClientOptions {
 }
 
 const DEFAULT_TIMEOUT_MS = 5000;
-
-function describe(value: unknown): string {
-  if (value === null || value === undefined) return String(value);
-  if (Array.isArray(value)) return 'an array';
-  const type = typeof value;
-  return type === 'object' ? 'an object' : `a ${type}`;
-}
 
 export function createAnalysisClient(options: AnalysisClientOptions = {}): AnalysisClient {
   const win: AnalysisWindow = options.win ?? (window as unknown as AnalysisWindow);
@@ -136,7 +124,7 @@ export function createAnalysisClient(options: AnalysisClientOptions = {}): Analy
       clearTimeout(timer);
     }
     if (typeof answer !== 'object' || answer === null || typeof (answer as { ok?: unknown }).ok !== 'boolean') {
-      throw new AnalysisError('bad-answer', `${SET_ANALYSIS} answered ${describe(answer)}`);
+      throw new AnalysisError('bad-answer', `${SET_ANALYSIS} answered ${describeValue(answer)}`);
     }
     const { ok, error } = answer as { ok: boolean; error?: unknown };
     if (!ok) throw new AnalysisError('refused', typeof error === 'string' ? error : 'refused without a reason');

@@ -13,6 +13,7 @@
 // client refuses those itself, before sending.
 
 import type { FrontendLibrary } from './bridge.js';
+import { describeValue, type PluginWindow } from './pluginWindow.js';
 
 /** The most the plug-in keeps: 1 MiB of UTF-8. */
 export const MAX_PAGE_STATE_BYTES = 1024 * 1024;
@@ -70,14 +71,8 @@ export interface PageStateClient {
   ): () => void;
 }
 
-interface JuceBackend {
-  addEventListener(eventId: string, fn: (payload: unknown) => void): unknown;
-}
-
 /** The window as the client sees it; a plain object stands in for it in tests. */
-export interface PageStateWindow {
-  __JUCE__?: { backend?: JuceBackend; initialisationData?: { __juce__functions?: unknown } };
-}
+export type PageStateWindow = PluginWindow;
 
 export interface PageStateOptions {
   win?: PageStateWindow;
@@ -95,7 +90,7 @@ const DEFAULT_TIMEOUT_MS = 5000;
  */
 export function pageStateProblem(value: unknown): PageStateError | null {
   if (typeof value !== 'string') {
-    return new PageStateError('not-a-string', `the page state must be a string, not ${describe(value)}`);
+    return new PageStateError('not-a-string', `the page state must be a string, not ${describeValue(value)}`);
   }
   let bytes = 0;
   for (let i = 0; i < value.length; i++) {
@@ -123,13 +118,6 @@ export function pageStateProblem(value: unknown): PageStateError | null {
 
 function loneSurrogate(index: number): PageStateError {
   return new PageStateError('invalid-text', `the page state is not valid text: a lone surrogate at ${index}`);
-}
-
-function describe(value: unknown): string {
-  if (value === null || value === undefined) return String(value);
-  if (Array.isArray(value)) return 'an array';
-  const type = typeof value;
-  return type === 'object' ? 'an object' : `a ${type}`;
 }
 
 /** The reason behind a refusal the plug-in sent, from its wording. */
@@ -180,7 +168,7 @@ export function createPageStateClient(options: PageStateOptions = {}): PageState
 
   async function getPageState(): Promise<string> {
     const answer = await invoke(GET_PAGE_STATE, []);
-    if (typeof answer !== 'string') throw new PageStateError('bad-answer', `${GET_PAGE_STATE} answered ${describe(answer)}`);
+    if (typeof answer !== 'string') throw new PageStateError('bad-answer', `${GET_PAGE_STATE} answered ${describeValue(answer)}`);
     return answer;
   }
 
@@ -189,7 +177,7 @@ export function createPageStateClient(options: PageStateOptions = {}): PageState
     if (problem !== null) throw problem;
     const answer = await invoke(SET_PAGE_STATE, [text]);
     if (typeof answer !== 'object' || answer === null || typeof (answer as { ok?: unknown }).ok !== 'boolean') {
-      throw new PageStateError('bad-answer', `${SET_PAGE_STATE} answered ${describe(answer)}`);
+      throw new PageStateError('bad-answer', `${SET_PAGE_STATE} answered ${describeValue(answer)}`);
     }
     const { ok, error } = answer as { ok: boolean; error?: unknown };
     if (!ok) {
@@ -231,7 +219,7 @@ export function createPageStateClient(options: PageStateOptions = {}): PageState
       } catch (e) {
         throw new PageStateError('not-json', `the value cannot be written as JSON: ${String(e)}`);
       }
-      if (text === undefined) throw new PageStateError('not-json', `${describe(value)} cannot be written as JSON`);
+      if (text === undefined) throw new PageStateError('not-json', `${describeValue(value)} cannot be written as JSON`);
       await setPageState(text);
     },
     onPageStateLoaded,
